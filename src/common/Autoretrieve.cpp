@@ -1,0 +1,53 @@
+#include "Autoretrieve.h"
+
+#include "AppState.h"
+#include "Attention.h"
+#include "Clock.h"
+#include "Dialogs.h"
+#include "MiscUtilities.h"
+#include "Text8.h"
+#include "modMain.h"
+
+#include <cmath>
+
+namespace {
+constexpr double MaxMinutes = 14400;
+constexpr double MsPerMinute = 60000;
+constexpr qint32 ShortestIntervalMs = 100;
+} // namespace
+
+void SetRetrieveInterval(const QByteArray& minutesText)
+{
+    ResetAttentionCounter();
+    std::optional<double> minutes = LenientNumber(minutesText);
+    if (!minutes || *minutes < 0 || *minutes > MaxMinutes) {
+        App().dialogs->MsgBox(QStringLiteral("Incrorect value ") + Text8::ToDisplay(minutesText)
+                + QStringLiteral(" was entered. Disabling autoretrieve."),
+            MsgBoxStyle::OkOnly);
+        minutes = 0;
+    }
+    AppState& app = App();
+    app.RetrieveIntervalMs = static_cast<qint32>(std::nearbyint(*minutes * MsPerMinute));
+    if (app.RetrieveIntervalMs >= ShortestIntervalMs) {
+        WriteMainNote("Autoretrieve interval set to " + ShortestNumber(app.RetrieveIntervalMs / MsPerMinute) + " minute(s).");
+    } else {
+        app.RetrieveIntervalMs = 0;
+        WriteMainNote("AUTORETRIEVE DISABLED");
+    }
+}
+
+bool AutoretrieveTick()
+{
+    AppState& app = App();
+    if (app.RetrieveIntervalMs <= 0)
+        return false;
+    const qint64 now = app.clock->TickMs();
+    if (app.NextRetrieveTick == 0) {
+        app.NextRetrieveTick = now + app.RetrieveIntervalMs;
+        return false;
+    }
+    if (app.NextRetrieveTick >= now)
+        return false;
+    app.NextRetrieveTick = 0;
+    return true;
+}

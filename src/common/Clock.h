@@ -1,0 +1,23 @@
+#pragma once
+// Time of day for console stamps and file names, a monotonic tick for every time-out and
+// deadline, and the local offset from UTC. Tests install a clock they control.
+
+#include <QDateTime>
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    // The local date and time.
+    virtual QDateTime LocalNow() const = 0;
+    // The local offset from UTC at that moment, in seconds (east positive).
+    virtual int UtcOffsetSeconds() const = 0;
+    // Milliseconds on a monotonic clock that never goes back; always greater than 0.
+    virtual qint64 TickMs() const = 0;
+};
+
+class SystemClock : public Clock {
+public:
+    QDateTime LocalNow() const override;
+    int UtcOffsetSeconds() const override;
+    qint64 TickMs() const override;
+};

@@ -1,0 +1,195 @@
+#include "FileHandlers.h"
+
+#include "AppState.h"
+#include "modGeneralExceptionHandler.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString CrLf = QStringLiteral("\r\n");
+
+QString ErrorText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+QString WriteFailure(int error, const QString& path, bool opening)
+{
+    return QStringLiteral("Exception ") + QString::number(error) + QLatin1Char(' ') + ErrorText(error) + CrLf
+        + (opening ? QStringLiteral("when opening a file `") : QStringLiteral(" when writing a file `")) + path
+        + QStringLiteral("` in `write_f` module");
+}
+
+// Writes all of `data`; false with errno set on failure.
+bool WriteAll(int fd, const QByteArray& data)
+{
+    const char* next = data.constData();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, next, static_cast<size_t>(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        next += written;
+        left -= written;
+    }
+    return true;
+}
+
+// Gives the temporary file an existing target's mode, then the text, flushed to disk.
+// Returns 0, or the errno of the step that failed.
+int FillTemporary(int fd, const QByteArray& targetName, const QByteArray& text)
+{
+    struct stat existing {};
+    if (::stat(targetName.constData(), &existing) == 0 && ::fchmod(fd, existing.st_mode & 07777) != 0)
+        return errno;
+    if (!WriteAll(fd, text) || ::fsync(fd) != 0)
+        return errno;
+    return 0;
+}
+
+// Flushes a folder's entries, so that a name just linked into it survives a power loss.
+bool SyncFolder(const QByteArray& folder)
+{
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return synced;
+}
+
+} // namespace
+
+QByteArray ReadFileText(const QString& path)
+{
+    if (path.isEmpty() || !QFileInfo(path).isFile())
+        return {};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+QString write_f(const QString& path, const QByteArray& text)
+{
+    if (path.isEmpty())
+        return {};
+    const QFileInfo target(path);
+    const QByteArray folder = QFile::encodeName(target.absolutePath());
+    const QByteArray targetName = QFile::encodeName(target.absoluteFilePath());
+    QByteArray temporaryName = folder + '/' + '.' + QFile::encodeName(target.fileName()) + ".XXXXXX";
+
+    const int fd = ::mkstemp(temporaryName.data());
+    if (fd < 0)
+        return WriteFailure(errno, path, true);
+
+    int error = FillTemporary(fd, targetName, text);
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && ::rename(temporaryName.constData(), targetName.constData()) != 0)
+        error = errno;
+    if (error != 0) {
+        ::unlink(temporaryName.constData());
+        return WriteFailure(error, path, false);
+    }
+    if (!SyncFolder(folder))
+        return WriteFailure(errno, path, false);
+    return {};
+}
+
+void OpenAndAppendToFile(const QString& path, const QByteArray& text)
+{
+    if (path.isEmpty() || text.isEmpty())
+        return;
+    StoreLastError(0, QString());
+    const QString place = QStringLiteral("In OpenAndAppendToFile") + CrLf + QStringLiteral("when opening file: ") + path;
+
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        StoreLastError(errno, ErrorText(errno));
+        ReraiseWithPlace(place);
+    }
+    const bool written = WriteAll(fd, text);
+    if (!written)
+        StoreLastError(errno, ErrorText(errno));
+    if (::close(fd) != 0) {
+        const int closeError = errno;
+        AppState& app = App();
+        if (app.LastErrNumber != 0)
+            app.LastErrDescription = QString::number(app.LastErrNumber) + QLatin1Char(' ') + app.LastErrDescription + CrLf;
+        app.LastErrDescription += ErrorText(closeError);
+        app.LastErrNumber = closeError;
+        ReraiseWithPlace(QStringLiteral("When closing file: ") + path);
+    }
+    if (!written)
+        ReraiseWithPlace(place);
+}
+
+QString DirectoryList(const QString& folder, DirectoryListing& listing)
+{
+    constexpr qint32 LoopGuard = 1000000;
+    const auto failure = [](qint64 number, const QString& description) {
+        StoreLastError(number, description);
+        return QString::number(number) + QLatin1Char(' ') + description + CrLf + QStringLiteral("Exception in \"DirectoryList.\"");
+    };
+
+    const QByteArray folderName = QFile::encodeName(folder);
+    DIR* dir = ::opendir(folderName.constData());
+    if (!dir)
+        return failure(errno, ErrorText(errno));
+
+    struct Entry {
+        QString name;
+        QByteArray bytes;
+        qint64 size;
+    };
+    QList<Entry> entries;
+    errno = 0;
+    while (const dirent* item = ::readdir(dir)) {
+        const QByteArray name(item->d_name);
+        if (name.startsWith('.'))
+            continue;
+        struct stat info {};
+        if (::fstatat(dirfd(dir), item->d_name, &info, 0) != 0 || !S_ISREG(info.st_mode))
+            continue;
+        if (entries.size() >= LoopGuard) {
+            ::closedir(dir);
+            return failure(AppErrorNumber, QStringLiteral("More than %1 files in %2").arg(LoopGuard).arg(folder));
+        }
+        entries.append({ QFile::decodeName(name), name, static_cast<qint64>(info.st_size) });
+        errno = 0;
+    }
+    const int readError = errno;
+    ::closedir(dir);
+    if (readError != 0)
+        return failure(readError, ErrorText(readError));
+
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        const int folded = a.name.compare(b.name, Qt::CaseInsensitive);
+        return folded != 0 ? folded < 0 : a.bytes < b.bytes;
+    });
+
+    DirectoryListing result;
+    for (const Entry& entry : entries) {
+        result.names.append(entry.name);
+        result.sizes.append(entry.size);
+        result.marks.append(QString());
+        result.total += entry.size;
+        ++result.count;
+    }
+    listing = std::move(result);
+    return {};
+}

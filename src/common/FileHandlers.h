@@ -1,0 +1,38 @@
+#pragma once
+// Whole-file operations. Files hold the program's 8-bit text exactly as given: no line-end
+// translation, no byte-order mark. Each operation reports failure its own way, and callers
+// rely on the difference: write_f and DirectoryList return a message, ReadFileText swallows
+// every error, OpenAndAppendToFile raises an AppError.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The whole content of an ordinary file; "" when it is missing, empty or unreadable.
+QByteArray ReadFileText(const QString& path);
+
+// Replaces the file's content atomically and durably: the text goes to a hidden temporary
+// file beside it, is flushed to disk and renamed over the target, and the folder is flushed.
+// A new file is readable and writable by its owner only; a replaced one keeps its mode.
+// Returns "" on success (and for an empty path), else a message naming the target; on
+// failure the target is untouched and no temporary file is left.
+QString write_f(const QString& path, const QByteArray& text);
+
+// Appends the text (nothing for an empty path or text); a new file is created owner-only.
+// Raises AppError with the place of the failure appended to its description.
+void OpenAndAppendToFile(const QString& path, const QByteArray& text);
+
+// The ordinary files of a folder. Index 0 of each list holds "" or 0; files are 1 to count.
+struct DirectoryListing {
+    QStringList names { QString() };
+    QList<qint64> sizes { 0 };
+    QStringList marks { QString() };
+    qint64 total = 0;
+    qint32 count = 0;
+};
+
+// Lists the folder's ordinary files, hidden ones (a name beginning with ".") left out, sorted
+// by name case-insensitively with ties in byte order. Returns "" on success, else a message
+// ending with the line `Exception in "DirectoryList."`; `listing` is untouched on failure.
+QString DirectoryList(const QString& folder, DirectoryListing& listing);

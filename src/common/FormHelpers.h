@@ -1,0 +1,43 @@
+#pragma once
+// Window layout in twips (15 twips to the pixel); the conversion to pixels happens only here,
+// where a computed layout is applied to a widget.
+
+#include <QByteArray>
+
+class QWidget;
+
+namespace Twips {
+constexpr int PerPixel = 15;
+int FromPixels(int pixels);
+int ToPixels(int twips);
+} // namespace Twips
+
+struct TwipRect {
+    qint32 left = 0;
+    qint32 top = 0;
+    qint32 width = 0;
+    qint32 height = 0;
+    bool operator==(const TwipRect&) const = default;
+};
+
+// Halves go to the even neighbour.
+qint32 RoundTwips(double value);
+
+// The window narrowed and shortened to the screen, then centred, never left or above 1.
+TwipRect CenteredFormRect(qint32 formWidth, qint32 formHeight, qint32 screenWidth, qint32 screenHeight);
+
+// The window's main text control filling the window, leaving `reservedHeight` below it.
+TwipRect FittedControlRect(qint32 formWidth, qint32 formHeight, qint32 reservedHeight, qint32 topOffset);
+
+// Applies CenteredFormRect to a top-level window on its screen.
+void CenterForm(QWidget& form);
+
+// Applies FittedControlRect to a control of the window.
+void FitToForm(const QWidget& form, QWidget& control, qint32 reservedHeight, qint32 topOffset);
+
+// The reply up to and including its first line feed; the whole reply when it has none.
+QByteArray ReplyFirstLine(const QByteArray& text);
+
+// A widget's geometry (its frame, for a window) in twips.
+TwipRect WidgetTwips(const QWidget& widget);
+void SetWidgetTwips(QWidget& widget, const TwipRect& rect);

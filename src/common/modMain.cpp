@@ -1,0 +1,40 @@
+#include "modMain.h"
+
+#include "AppState.h"
+#include "ConsoleWriters.h"
+#include "Trimmers.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+void WriteMainNote(const QByteArray& text) { ConsoleWriters::Note(App().mainConsole, text); }
+void WriteMainSent(const QByteArray& text) { ConsoleWriters::Sent(App().mainConsole, text); }
+void WriteMainReceived(const QByteArray& text) { ConsoleWriters::Received(App().mainConsole, text); }
+void WriteMainConsoleLine(const QByteArray& line) { ConsoleWriters::Line(App().mainConsole, line); }
+void AppendMainConsole(const QByteArray& text) { ConsoleWriters::Append(App().mainConsole, text); }
+void SetMainStatus(const QByteArray& text) { ConsoleWriters::Status(App().mainConsole, text); }
+
+bool ReceiveAccountComplete()
+{
+    return !TrimWS(App().ReceiveUser).isEmpty() && App().SaveReceivePassword == "Y";
+}
+
+QString EnsureFolder(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info {};
+    if (::stat(name.constData(), &info) != 0) {
+        const int error = errno;
+        if (error != ENOENT)
+            return QString::number(error) + QLatin1Char(' ') + QString::fromLocal8Bit(std::strerror(error));
+        if (::mkdir(name.constData(), 0700) != 0)
+            return QStringLiteral("Cannot create folder: \r\n") + path;
+        return {};
+    }
+    if (!S_ISDIR(info.st_mode))
+        return QStringLiteral("Folder name: \r\n") + path + QStringLiteral("\r\nis aready occupied by file.");
+    return {};
+}

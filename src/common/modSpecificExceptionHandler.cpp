@@ -1,0 +1,16 @@
+#include "modSpecificExceptionHandler.h"
+
+#include "AppState.h"
+#include "Dialogs.h"
+#include "Text8.h"
+#include "modMain.h"
+
+void ReportSpecificException(int buttons, const QString& module, const QString& function, const QString& note)
+{
+    const QString text = QString::number(App().LastErrNumber) + QLatin1Char(' ') + App().LastErrDescription
+        + QStringLiteral("\r\n") + note + QStringLiteral("\r\nModule:   ") + module
+        + QStringLiteral("\r\nFunction: ") + function + QStringLiteral("\r\n");
+    App().dialogs->MsgBox(text.left(1000), buttons, QStringLiteral("EXCEPTION"));
+    if (!note.isEmpty())
+        WriteMainNote(Text8::FromDisplay(note));
+}

@@ -1,0 +1,28 @@
+#include "AppState.h"
+#include "Clock.h"
+#include "QtDialogs.h"
+#include "StartUp.h"
+#include "TerminationSignals.h"
+#include "frmMain.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    TerminationSignals::Install();
+    QApplication application(argc, argv);
+
+    QtDialogs dialogs;
+    SystemClock clock;
+    AppState& app = App();
+    app.applicationFolder = QCoreApplication::applicationDirPath();
+    app.dialogs = &dialogs;
+    app.clock = &clock;
+    app.beep = [] { QApplication::beep(); };
+
+    frmMain mainWindow;
+    TerminationSignals::Watch([&mainWindow] { mainWindow.close(); });
+    if (Main(mainWindow) == StartUpOutcome::EndProgram)
+        return 1;
+    return application.exec();
+}

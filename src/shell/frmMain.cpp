@@ -1,0 +1,220 @@
+#include "frmMain.h"
+
+#include "AppState.h"
+#include "Attention.h"
+#include "Autoretrieve.h"
+#include "ConsoleView.h"
+#include "Dialogs.h"
+#include "FormHelpers.h"
+#include "Icons.h"
+#include "NestedLoop.h"
+#include "ParsePreferences.h"
+#include "ProductInfo.h"
+#include "Text8.h"
+#include "modConsole.h"
+#include "modGeneralExceptionHandler.h"
+
+#include <QCloseEvent>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+
+namespace {
+// Design-time sizes in twips.
+constexpr int FormWidth = 9600;
+constexpr int FormHeight = 7200;
+constexpr int StatusFrameHeight = 615;
+constexpr int StatusTop = 180;
+constexpr int StatusHeight = 315;
+constexpr int AutoretrieveTickMs = 100;
+constexpr int POP3TickMs = 50;
+} // namespace
+
+frmMain::frmMain() : mMainIcon(Icons::MainIcon()), mReceiveIcon(Icons::ReceiveIcon())
+{
+    setWindowTitle(ApplicationTitle());
+    setWindowIcon(mMainIcon);
+    BuildControls();
+    BuildMenus();
+    resize(Twips::ToPixels(FormWidth), Twips::ToPixels(FormHeight));
+    // Timer1 stays idle until start-up has run.
+    connect(&Timer1, &QTimer::timeout, this, [this] { GuardEntryPoint(QStringLiteral("In frmMain Timer1."), [this] { Timer1Tick(); }); });
+    tmrPOP3.setInterval(POP3TickMs);
+    App().resumeClose = [this] { close(); };
+}
+
+frmMain::~frmMain() { App().resumeClose = nullptr; }
+
+void frmMain::BuildControls()
+{
+    auto* client = new QWidget(this);
+    setCentralWidget(client);
+    txtConsole = new QPlainTextEdit(client);
+    fraStatus = new QFrame(client);
+    fraStatus->setFrameShape(QFrame::StyledPanel);
+    SetWidgetTwips(*fraStatus, { 0, 0, FormWidth, StatusFrameHeight });
+    txtStatus = new QLineEdit(fraStatus);
+    ProgressBar1 = new QProgressBar(fraStatus);
+    ProgressBar1->setTextVisible(false);
+    mConsoleView = std::make_unique<ConsoleView>(App().mainConsole, *txtConsole, *txtStatus);
+    txtConsole->installEventFilter(this);
+    txtStatus->installEventFilter(this);
+}
+
+void frmMain::BuildMenus()
+{
+    QMenuBar* bar = menuBar();
+    const auto item = [this](QWidget* container, const QString& caption, void (frmMain::*handler)()) {
+        QAction* action = container->addAction(caption);
+        if (handler)
+            connect(action, &QAction::triggered, this, [this, caption, handler] {
+                GuardEntryPoint(QStringLiteral("In frmMain menu ") + caption.trimmed() + QLatin1Char('.'), [this, handler] { (this->*handler)(); });
+            });
+        return action;
+    };
+    mnuReceiveMail = item(bar, QStringLiteral("&Receive  "), &frmMain::mnuReceiveMail_Click);
+    mnuSend = item(bar, QStringLiteral("&Send  "), &frmMain::mnuSend_Click);
+    mnuViewMail = item(bar, QStringLiteral("&View   "), nullptr);
+    mnuUser = item(bar, QStringLiteral("&User"), nullptr);
+    mnuSetRetrievalInterval = item(bar, QStringLiteral("&Interval"), &frmMain::mnuSetRetrievalInterval_Click);
+    QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
+    mnuSetPOP3 = item(tools, QStringLiteral("&Set POP3"), nullptr);
+    mnuRunPOP3 = item(tools, QStringLiteral("&Run POP3 Server"), nullptr);
+    mnuStopPOP3Server = item(tools, QStringLiteral("S&top POP3 Server"), nullptr);
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    mnuHelp = item(help, QStringLiteral("&Help"), &frmMain::mnuHelp_Click);
+    mnuAbout = item(help, QStringLiteral("&About"), &frmMain::mnuAbout_Click);
+    mnuExit = bar->addAction(QStringLiteral("E&xit"));
+    connect(mnuExit, &QAction::triggered, this, &QWidget::close);
+}
+
+void frmMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (mLoaded)
+        return;
+    mLoaded = true;
+    CenterForm(*this);
+    ArrangeMainWindow();
+}
+
+void frmMain::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    ArrangeMainWindow();
+}
+
+void frmMain::ArrangeMainWindow()
+{
+    const TwipRect frame = WidgetTwips(*fraStatus);
+    FitToForm(*this, *txtConsole, RoundTwips(frame.height + 300), 0);
+    const TwipRect console = WidgetTwips(*txtConsole);
+    SetWidgetTwips(*fraStatus, { console.left, console.top + console.height, console.width, frame.height });
+    const qint32 statusWidth = RoundTwips((console.width - 360) / 2.0);
+    SetWidgetTwips(*txtStatus, { 120, StatusTop, statusWidth, StatusHeight });
+    SetWidgetTwips(*ProgressBar1, { 120 + statusWidth + 120, StatusTop, statusWidth, StatusHeight });
+}
+
+void frmMain::HideProgressBar()
+{
+    ProgressBar1->hide();
+    ProgressBar1->setValue(0);
+}
+
+void frmMain::ShowReceivingIcon(bool receiving) { setWindowIcon(receiving ? mReceiveIcon : mMainIcon); }
+
+void frmMain::StartAutoretrieveClock() { Timer1.start(AutoretrieveTickMs); }
+
+void frmMain::Timer1Tick()
+{
+    if (AutoretrieveTick() && retrieveMail)
+        retrieveMail();
+}
+
+void frmMain::mnuReceiveMail_Click()
+{
+    ResetAttentionCounter();
+    if (retrieveMail)
+        retrieveMail();
+}
+
+void frmMain::mnuSend_Click()
+{
+    ResetAttentionCounter();
+    if (showComposeWindow)
+        showComposeWindow();
+}
+
+void frmMain::mnuSetRetrievalInterval_Click()
+{
+    const QString answer = App().dialogs->InputBox(
+        QStringLiteral("Please enter interval in minutes.\r\nZero value will disable autoretrieve."), QStringLiteral("SET AUTORETRIEVE"));
+    // A box closed because the program is closing is no answer of the user's.
+    if (App().closing)
+        return;
+    SetRetrieveInterval(Text8::FromDisplay(answer));
+    WritePreferences();
+}
+
+void frmMain::mnuHelp_Click()
+{
+    App().dialogs->MsgBox(QStringLiteral("Ctrl +Space - Send \r\nShift+Space - Receive\r\nEsc         - Exit"), MsgBoxStyle::OkOnly);
+}
+
+void frmMain::mnuAbout_Click() { App().dialogs->MsgBox(AboutText(), MsgBoxStyle::OkOnly); }
+
+bool frmMain::HandleKey(const QKeyEvent& key, bool shiftSpaceReceives)
+{
+    if (key.key() == Qt::Key_Escape) {
+        close();
+        return true;
+    }
+    if (key.key() != Qt::Key_Space)
+        return false;
+    const Qt::KeyboardModifiers held = key.modifiers() & ~Qt::KeypadModifier;
+    if (held == Qt::ControlModifier) {
+        mnuSend->trigger();
+        return true;
+    }
+    if (held == Qt::ShiftModifier && shiftSpaceReceives) {
+        mnuReceiveMail->trigger();
+        return true;
+    }
+    return false;
+}
+
+void frmMain::keyPressEvent(QKeyEvent* event)
+{
+    if (!HandleKey(*event, false))
+        QMainWindow::keyPressEvent(event);
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if ((watched == txtConsole || watched == txtStatus) && event->type() == QEvent::KeyPress)
+        return HandleKey(*static_cast<QKeyEvent*>(event), true);
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    App().closing = true;
+    if (NestedLoop::Active()) {
+        // Whatever waits or asks ends through its own path first; the close is carried out
+        // once the last nested loop has unwound.
+        event->ignore();
+        App().dialogs->DismissAll();
+        return;
+    }
+    if (!mClosed) {
+        mClosed = true;
+        Timer1.stop();
+        tmrPOP3.stop();
+        mConsoleView->Refresh();
+        GuardEntryPoint(QStringLiteral("In frmMain closing."), [] { SaveConsoleToLog(App().mainConsole); });
+    }
+    event->accept();
+}

@@ -1,0 +1,85 @@
+#pragma once
+// The main window: the main console with its status box and progress bar, the menu bar that
+// leads to every function, the window's keys, the autoretrieve clock and the closing that
+// saves the console.
+
+#include <QMainWindow>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+class ConsoleView;
+class QAction;
+class QFrame;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+
+class frmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    frmMain();
+    ~frmMain() override;
+
+    void ArrangeMainWindow();
+    void HideProgressBar();
+    // Shows the receiving icon during a retrieval, the normal one otherwise.
+    void ShowReceivingIcon(bool receiving);
+
+    // Starts the autoretrieve clock (Timer1 every 100 ms).
+    void StartAutoretrieveClock();
+    // One tick of Timer1.
+    void Timer1Tick();
+
+    // What "&Receive  " and the autoretrieve clock start, and what "&Send  " opens; set by the
+    // parts of the program that provide them.
+    std::function<void()> retrieveMail;
+    std::function<void()> showComposeWindow;
+
+    void mnuReceiveMail_Click();
+    void mnuSend_Click();
+    void mnuSetRetrievalInterval_Click();
+    void mnuHelp_Click();
+    void mnuAbout_Click();
+
+    // Controls, named as the program's texts name them.
+    QPlainTextEdit* txtConsole = nullptr;
+    QFrame* fraStatus = nullptr;
+    QLineEdit* txtStatus = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QTimer Timer1;
+    QTimer tmrPOP3;
+
+    QAction* mnuReceiveMail = nullptr;
+    QAction* mnuSend = nullptr;
+    QAction* mnuViewMail = nullptr;
+    QAction* mnuUser = nullptr;
+    QAction* mnuSetRetrievalInterval = nullptr;
+    QAction* mnuSetPOP3 = nullptr;
+    QAction* mnuRunPOP3 = nullptr;
+    QAction* mnuStopPOP3Server = nullptr;
+    QAction* mnuHelp = nullptr;
+    QAction* mnuAbout = nullptr;
+    QAction* mnuExit = nullptr;
+
+    ConsoleView& consoleView() { return *mConsoleView; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildMenus();
+    // Handles the keys shared by the window and its two boxes; true when the key was taken.
+    bool HandleKey(const QKeyEvent& key, bool shiftSpaceReceives);
+
+    std::unique_ptr<ConsoleView> mConsoleView;
+    QIcon mMainIcon;
+    QIcon mReceiveIcon;
+    bool mLoaded = false;
+    bool mClosed = false;
+};

@@ -1,0 +1,53 @@
+#include "TestApp.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QTest>
+
+AppTest::AppTest()
+{
+    ResetAppState();
+    AppState& app = App();
+    app.applicationFolder = folder.path();
+    app.dialogs = &dialogs;
+    app.clock = &clock;
+    app.beep = [this] { ++beeps; };
+}
+
+AppTest::~AppTest() { ResetAppState(); }
+
+QString AppTest::AppPath(const QString& relative) const { return folder.filePath(relative); }
+
+void AppTest::WriteAppFile(const QString& relative, const QByteArray& bytes) const
+{
+    QFile file(AppPath(relative));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+QByteArray AppTest::ReadAppFile(const QString& relative) const
+{
+    QFile file(AppPath(relative));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray Fixture(const QString& name)
+{
+    QFile file(QStringLiteral(WRENPOST_FIXTURES) + QLatin1Char('/') + name);
+    if (!file.open(QIODevice::ReadOnly))
+        ADD_FAILURE() << "missing fixture " << name.toStdString();
+    return file.readAll();
+}
+
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QTest::qWait(5);
+    }
+    return true;
+}

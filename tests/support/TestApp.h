@@ -1,0 +1,33 @@
+#pragma once
+// A fresh shared state for each test, in a temporary application folder, with scripted dialogs
+// and a hand-moved clock.
+
+#include "AppState.h"
+#include "FakeClock.h"
+#include "FakeDialogs.h"
+
+#include <QByteArray>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+class AppTest : public ::testing::Test {
+protected:
+    AppTest();
+    ~AppTest() override;
+
+    // A path inside the application folder.
+    QString AppPath(const QString& relative) const;
+    void WriteAppFile(const QString& relative, const QByteArray& bytes) const;
+    QByteArray ReadAppFile(const QString& relative) const;
+
+    QTemporaryDir folder;
+    FakeDialogs dialogs;
+    FakeClock clock;
+    int beeps = 0;
+};
+
+// A hand-written fixture from tests/fixtures.
+QByteArray Fixture(const QString& name);
+
+// Waits (running the event loop) until the condition holds or the time-out passes.
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000);

@@ -52,9 +52,11 @@ void ConsoleView::ShowBox()
     const QString text = Text8::ToDisplay(mConsole.boxText());
     mBox.setPlainText(text);
     // The caret goes to the start of the last line, which keeps the box scrolled to it.
-    const qsizetype lastLineFeed = text.size() < 2 ? -1 : text.lastIndexOf(QLatin1Char('\n'), text.size() - 2);
-    QTextCursor caret = mBox.textCursor();
-    caret.setPosition(static_cast<int>(lastLineFeed + 1));
+    QTextCursor caret(mBox.document());
+    caret.movePosition(QTextCursor::End);
+    if (text.endsWith(QLatin1Char('\n')))
+        caret.movePosition(QTextCursor::PreviousBlock);
+    caret.movePosition(QTextCursor::StartOfBlock);
     mBox.setTextCursor(caret);
     mBox.ensureCursorVisible();
 }

@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QTest>
+#include <sys/stat.h>
 
 AppTest::AppTest()
 {
@@ -38,6 +39,12 @@ QByteArray Fixture(const QString& name)
     if (!file.open(QIODevice::ReadOnly))
         ADD_FAILURE() << "missing fixture " << name.toStdString();
     return file.readAll();
+}
+
+unsigned FileMode(const QString& path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs)

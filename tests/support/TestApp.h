@@ -29,5 +29,8 @@ protected:
 // A hand-written fixture from tests/fixtures.
 QByteArray Fixture(const QString& name);
 
+// The permission bits of a file (0 when it is missing).
+unsigned FileMode(const QString& path);
+
 // Waits (running the event loop) until the condition holds or the time-out passes.
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000);

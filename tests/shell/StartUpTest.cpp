@@ -1,0 +1,171 @@
+#include "StartUp.h"
+
+#include "Console.h"
+#include "TestApp.h"
+#include "frmMain.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProgressBar>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+const QStringList MailStoreFolders { "MailFolder", "MailFolder/SentMessages", "MailFolder/InBox",
+    "MailFolder/SavedMessages", "MailFolder/Deleted_Messages", "MailFolder/POP3MailBox" };
+
+class StartUpTest : public AppTest {
+protected:
+    StartUpOutcome Start() { return Main(window); }
+    QByteArray ConsoleText() const { return App().mainConsole.boxText(); }
+    bool IsFolder(const QString& relative) const { return QFileInfo(AppPath(relative)).isDir(); }
+
+    frmMain window;
+};
+
+TEST_F(StartUpTest, FirstRunWithoutPreferencesLaysOutTheStoreAndDisablesAutoretrieve)
+{
+    WriteAppFile("console.txt", "the previous run\r\n");
+
+    EXPECT_EQ(Start(), StartUpOutcome::Running);
+
+    for (const QString& folder : MailStoreFolders)
+        EXPECT_TRUE(IsFolder(folder)) << folder.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(AppPath("console.txt")));
+    EXPECT_EQ(ConsoleText(), QByteArray(":\"Since last attention counter\" is reset to 0.\r\n:AUTORETRIEVE DISABLED\r\n"));
+    EXPECT_EQ(App().POP3UserFolder, "POP3MailBox");
+    EXPECT_EQ(App().POP3MailBoxPath, AppPath("MailFolder/POP3MailBox"));
+    EXPECT_TRUE(dialogs.shown.isEmpty());
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(window.ProgressBar1->isHidden());
+    EXPECT_TRUE(window.Timer1.isActive());
+    EXPECT_EQ(window.Timer1.interval(), 100);
+}
+
+TEST_F(StartUpTest, CompleteSettingsWriteTheNotesInOrder)
+{
+    WriteAppFile("preferences.txt", Fixture("startup-complete-preferences.txt"));
+
+    Start();
+
+    EXPECT_EQ(ConsoleText(), Fixture("startup-complete-console.txt"));
+    EXPECT_EQ(App().RetrieveIntervalMs, 150000);
+    EXPECT_EQ(App().ReceivePassword, "secret");
+    EXPECT_EQ(App().NextRetrieveTick, 0);
+}
+
+TEST_F(StartUpTest, FlagsAreUpperCasedOnlyForTheLocalServer)
+{
+    WriteAppFile("preferences.txt",
+        "user=joe\r\nsave_password=y\r\nPOP3RunsAtStartup=y\r\nPOP3_delete_message_if_client_requested=n\r\n");
+
+    Start();
+
+    EXPECT_EQ(App().POP3RunsAtStartup, "Y");
+    EXPECT_EQ(App().POP3DeleteIfRequested, "N");
+    EXPECT_EQ(App().SaveReceivePassword, "y");
+    // "y" is not "Y": the receive account counts as incomplete, so no account notes.
+    EXPECT_FALSE(ConsoleText().contains("Receive User: "));
+}
+
+TEST_F(StartUpTest, BlankUserCountsAsEmpty)
+{
+    WriteAppFile("preferences.txt", "server=pop.example.org\r\nuser= \t \r\nsave_password=Y\r\n");
+
+    Start();
+
+    EXPECT_FALSE(ConsoleText().contains("Receive User: "));
+}
+
+TEST_F(StartUpTest, ExistingMailboxFolderIsUsedAsItIs)
+{
+    QDir(AppPath("")).mkpath("MailFolder/Shared box");
+    WriteAppFile("MailFolder/Shared box/kept.txt", "x");
+    WriteAppFile("preferences.txt", "POP3UserFolder=Shared box\r\n");
+
+    EXPECT_EQ(Start(), StartUpOutcome::Running);
+
+    EXPECT_EQ(App().POP3MailBoxPath, AppPath("MailFolder/Shared box"));
+    EXPECT_EQ(ReadAppFile("MailFolder/Shared box/kept.txt"), "x");
+    EXPECT_FALSE(IsFolder("MailFolder/POP3MailBox"));
+}
+
+TEST_F(StartUpTest, FileInPlaceOfTheMailFolderEndsTheProgram)
+{
+    WriteAppFile("MailFolder", "not a folder");
+    WriteAppFile("console.txt", "the previous run\r\n");
+
+    EXPECT_EQ(Start(), StartUpOutcome::EndProgram);
+
+    ASSERT_EQ(dialogs.shown.size(), 1);
+    EXPECT_EQ(dialogs.shown[0].text, "Folder name: \r\n" + AppPath("MailFolder") + "\r\nis aready occupied by file.");
+    EXPECT_EQ(dialogs.shown[0].style, 0);
+    EXPECT_TRUE(dialogs.shown[0].title.isEmpty());
+    EXPECT_EQ(ReadAppFile("console.txt"), "the previous run\r\n");
+    EXPECT_EQ(QDir(AppPath("")).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
+    EXPECT_FALSE(window.Timer1.isActive());
+}
+
+TEST_F(StartUpTest, FileInPlaceOfTheMailboxFolderEndsTheProgramAfterThePreferences)
+{
+    QDir(AppPath("")).mkpath("MailFolder");
+    WriteAppFile("MailFolder/POP3MailBox", "");
+
+    EXPECT_EQ(Start(), StartUpOutcome::EndProgram);
+
+    ASSERT_EQ(dialogs.shown.size(), 1);
+    EXPECT_TRUE(dialogs.shown[0].text.startsWith("Folder name: \r\n"));
+    EXPECT_TRUE(ConsoleText().contains("AUTORETRIEVE DISABLED"));
+}
+
+TEST_F(StartUpTest, BadIntervalIsToldAndStartUpGoesOn)
+{
+    WriteAppFile("preferences.txt", "retrieve interval=20000\r\n");
+
+    EXPECT_EQ(Start(), StartUpOutcome::Running);
+
+    ASSERT_EQ(dialogs.shown.size(), 1);
+    EXPECT_EQ(dialogs.shown[0].text, "Incrorect value 20000 was entered. Disabling autoretrieve.");
+    EXPECT_EQ(App().RetrieveIntervalMs, 0);
+    EXPECT_TRUE(window.Timer1.isActive());
+}
+
+TEST_F(StartUpTest, UnexpectedErrorIsReportedAndTheWindowStays)
+{
+    // A console full enough to spill, and a console.txt that cannot be written.
+    App().mainConsole.setBoxText(QByteArray(10001, 'x'));
+    QDir(AppPath("")).mkpath("console.txt/blocked");
+
+    EXPECT_EQ(Start(), StartUpOutcome::Running);
+
+    ASSERT_EQ(dialogs.shown.size(), 1);
+    EXPECT_TRUE(dialogs.shown[0].text.startsWith("EXCEPTION 21\r\n")) << dialogs.shown[0].text.toStdString();
+    EXPECT_TRUE(dialogs.shown[0].text.endsWith("\r\nIn StartUp Main Module."));
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(window.Timer1.isActive());
+}
+
+TEST_F(StartUpTest, FirstAutoretrieveComesOneIntervalAfterStart)
+{
+    WriteAppFile("preferences.txt", "retrieve interval=1\r\n");
+    int retrievals = 0;
+    window.retrieveMail = [&retrievals] { ++retrievals; };
+
+    Start();
+    ASSERT_TRUE(WaitFor([] { return App().NextRetrieveTick != 0; }));
+    EXPECT_EQ(App().NextRetrieveTick, clock.tickMs + 60000);
+
+    clock.tickMs += 60000;
+    QTest::qWait(300);
+    EXPECT_EQ(retrievals, 0);
+
+    clock.tickMs += 1;
+    ASSERT_TRUE(WaitFor([&retrievals] { return retrievals == 1; }));
+    // The next tick arms the following deadline one interval later.
+    ASSERT_TRUE(WaitFor([] { return App().NextRetrieveTick != 0; }));
+    EXPECT_EQ(App().NextRetrieveTick, clock.tickMs + 60000);
+    EXPECT_EQ(retrievals, 1);
+}
+
+} // namespace

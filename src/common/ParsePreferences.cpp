@@ -7,7 +7,36 @@
 #include "MiscUtilities.h"
 
 namespace {
+
 QString PreferencesPath() { return AppFilePath(QStringLiteral("preferences.txt")); }
+
+// One line of the file: its key, the value it stores, and the flag that must be "Y" for the
+// line to be written at all (passwords only).
+struct PreferenceLine {
+    const char* key;
+    QByteArray AppState::*value;
+    QByteArray AppState::*savedWhen = nullptr;
+};
+
+// The interval line stands where `value` is empty.
+const PreferenceLine FileLines[] = {
+    { "user", &AppState::ReceiveUser },
+    { "send user", &AppState::SendUser },
+    { "password", &AppState::ReceivePassword, &AppState::SaveReceivePassword },
+    { "send password", &AppState::SendPassword, &AppState::SaveSendPassword },
+    { "save_password", &AppState::SaveReceivePassword },
+    { "server", &AppState::ReceiveServer },
+    { "save_send_password", &AppState::SaveSendPassword },
+    { "send server", &AppState::SendServer },
+    { "retrieve interval", nullptr },
+    { "POP3User", &AppState::POP3User },
+    { "POP3UserPassword", &AppState::POP3UserPassword, &AppState::POP3UserSavePassword },
+    { "POP3UserSavePassword", &AppState::POP3UserSavePassword },
+    { "POP3UserFolder", &AppState::POP3UserFolder },
+    { "POP3RunsAtStartup", &AppState::POP3RunsAtStartup },
+    { "POP3_delete_message_if_client_requested", &AppState::POP3DeleteIfRequested },
+};
+
 } // namespace
 
 QByteArray GetPreference(const QByteArray& key)
@@ -22,27 +51,12 @@ QByteArray PreferencesFileText()
 {
     const AppState& app = App();
     QByteArray text;
-    const auto line = [&text](const char* key, const QByteArray& value) { text += key + ('=' + value) + "\r\n"; };
-    const auto saved = [](const QByteArray& flag) { return flag == "Y"; };
-
-    line("user", app.ReceiveUser);
-    line("send user", app.SendUser);
-    if (saved(app.SaveReceivePassword))
-        line("password", app.ReceivePassword);
-    if (saved(app.SaveSendPassword))
-        line("send password", app.SendPassword);
-    line("save_password", app.SaveReceivePassword);
-    line("server", app.ReceiveServer);
-    line("save_send_password", app.SaveSendPassword);
-    line("send server", app.SendServer);
-    line("retrieve interval", ShortestNumber(app.RetrieveIntervalMs / 60000.0));
-    line("POP3User", app.POP3User);
-    if (saved(app.POP3UserSavePassword))
-        line("POP3UserPassword", app.POP3UserPassword);
-    line("POP3UserSavePassword", app.POP3UserSavePassword);
-    line("POP3UserFolder", app.POP3UserFolder);
-    line("POP3RunsAtStartup", app.POP3RunsAtStartup);
-    line("POP3_delete_message_if_client_requested", app.POP3DeleteIfRequested);
+    for (const PreferenceLine& line : FileLines) {
+        if (line.savedWhen && app.*line.savedWhen != "Y")
+            continue;
+        const QByteArray value = line.value ? app.*line.value : ShortestNumber(app.RetrieveIntervalMs / 60000.0);
+        text += line.key + ('=' + value) + "\r\n";
+    }
     return text;
 }
 

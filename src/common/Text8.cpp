@@ -69,6 +69,14 @@ QByteArray RightChars(const QByteArray& text, qsizetype chars)
     return text.mid(ByteOffsetOfChar(text, total - chars));
 }
 
+QString LeftDisplayChars(const QString& text, qsizetype chars)
+{
+    qsizetype units = 0;
+    for (qsizetype seen = 0; seen < chars && units < text.size(); ++seen)
+        units += text[units].isHighSurrogate() && units + 1 < text.size() ? 2 : 1;
+    return text.left(units);
+}
+
 QString ToDisplay(const QByteArray& text) { return QString::fromLocal8Bit(text); }
 
 QByteArray FromDisplay(const QString& text) { return text.toLocal8Bit(); }

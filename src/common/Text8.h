@@ -19,6 +19,10 @@ qsizetype ByteOffsetOfChar(const QByteArray& text, qsizetype chars);
 QByteArray LeftChars(const QByteArray& text, qsizetype chars);
 QByteArray RightChars(const QByteArray& text, qsizetype chars);
 
+// The first `chars` characters of a display text (a character outside the basic plane is one
+// character, never split).
+QString LeftDisplayChars(const QString& text, qsizetype chars);
+
 QString ToDisplay(const QByteArray& text);
 QByteArray FromDisplay(const QString& text);
 

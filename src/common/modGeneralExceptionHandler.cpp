@@ -2,10 +2,7 @@
 
 #include "AppState.h"
 #include "Dialogs.h"
-
-namespace {
-constexpr qsizetype ReportLimit = 1000;
-}
+#include "Text8.h"
 
 AppError::AppError(qint64 number, QString description)
     : mNumber(number), mDescription(std::move(description)), mWhat(mDescription.toLocal8Bit())
@@ -30,7 +27,7 @@ void ReportGeneralException(const QString& place)
 {
     const QString text = QStringLiteral("EXCEPTION ") + QString::number(App().LastErrNumber) + QStringLiteral("\r\n")
         + App().LastErrDescription + QStringLiteral("\r\n") + place;
-    App().dialogs->MsgBox(text.left(ReportLimit), MsgBoxStyle::OkOnly);
+    App().dialogs->MsgBox(Text8::LeftDisplayChars(text, ExceptionReportLimit), MsgBoxStyle::OkOnly);
 }
 
 void RaiseAppError(const QString& description) { throw AppError(AppErrorNumber, description); }

@@ -23,6 +23,9 @@ private:
     QByteArray mWhat;
 };
 
+// Exception reports show at most this many characters.
+constexpr qsizetype ExceptionReportLimit = 1000;
+
 // Stores an error's number and description in LastErrNumber / LastErrDescription.
 void StoreLastError(qint64 number, const QString& description);
 // The same for any exception caught by a handler (a foreign one gets number 2048).

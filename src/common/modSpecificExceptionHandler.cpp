@@ -3,6 +3,7 @@
 #include "AppState.h"
 #include "Dialogs.h"
 #include "Text8.h"
+#include "modGeneralExceptionHandler.h"
 #include "modMain.h"
 
 void ReportSpecificException(int buttons, const QString& module, const QString& function, const QString& note)
@@ -10,7 +11,7 @@ void ReportSpecificException(int buttons, const QString& module, const QString& 
     const QString text = QString::number(App().LastErrNumber) + QLatin1Char(' ') + App().LastErrDescription
         + QStringLiteral("\r\n") + note + QStringLiteral("\r\nModule:   ") + module
         + QStringLiteral("\r\nFunction: ") + function + QStringLiteral("\r\n");
-    App().dialogs->MsgBox(text.left(1000), buttons, QStringLiteral("EXCEPTION"));
+    App().dialogs->MsgBox(Text8::LeftDisplayChars(text, ExceptionReportLimit), buttons, QStringLiteral("EXCEPTION"));
     if (!note.isEmpty())
         WriteMainNote(Text8::FromDisplay(note));
 }

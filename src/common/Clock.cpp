@@ -1,5 +1,6 @@
 #include "Clock.h"
 
+#include <QThread>
 #include <time.h>
 
 QDateTime SystemClock::LocalNow() const { return QDateTime::currentDateTime(); }
@@ -13,3 +14,5 @@ qint64 SystemClock::TickMs() const
     // Starts above 0 even right after boot, so that 0 can mean "no deadline".
     return 1 + static_cast<qint64>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
+
+void SystemClock::SleepMs(int ms) { QThread::msleep(static_cast<unsigned long>(ms)); }

@@ -13,6 +13,8 @@ public:
     virtual int UtcOffsetSeconds() const = 0;
     // Milliseconds on a monotonic clock that never goes back; always greater than 0.
     virtual qint64 TickMs() const = 0;
+    // Blocks for a moment without using the processor (the free-name wait of message files).
+    virtual void SleepMs(int ms) = 0;
 };
 
 class SystemClock : public Clock {
@@ -20,4 +22,5 @@ public:
     QDateTime LocalNow() const override;
     int UtcOffsetSeconds() const override;
     qint64 TickMs() const override;
+    void SleepMs(int ms) override;
 };

@@ -1,0 +1,212 @@
+#include "QtSocket.h"
+
+#include "modGeneralExceptionHandler.h"
+
+#include <QHostInfo>
+#include <QNetworkInterface>
+#include <QSet>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <functional>
+#include <unistd.h>
+
+namespace {
+
+constexpr int FlushLimitMs = 60000;
+
+// Qt's socket errors in the table's numbers.
+int NumberOf(int qtError)
+{
+    switch (static_cast<QAbstractSocket::SocketError>(qtError)) {
+    case QAbstractSocket::ConnectionRefusedError: return SocketErrors::ConnectionRefused;
+    case QAbstractSocket::HostNotFoundError: return SocketErrors::HostNotFound;
+    case QAbstractSocket::SocketTimeoutError: return SocketErrors::TimedOut;
+    case QAbstractSocket::NetworkError: return SocketErrors::NetworkUnreachable;
+    case QAbstractSocket::RemoteHostClosedError: return SocketErrors::ConnectionReset;
+    case QAbstractSocket::AddressInUseError: return SocketErrors::AddressInUse;
+    case QAbstractSocket::SocketAddressNotAvailableError:
+    case QAbstractSocket::UnsupportedSocketOperationError: return SocketErrors::AddressNotAvailable;
+    default: return SocketErrors::ConnectionAborted;
+    }
+}
+
+// Accepted connections not yet taken by a socket's Accept; the rest are closed at once.
+QSet<qintptr>& PendingConnections()
+{
+    static QSet<qintptr> pending;
+    return pending;
+}
+
+} // namespace
+
+class ListeningServer : public QTcpServer {
+public:
+    explicit ListeningServer(std::function<void(qintptr)> onRequest) : mOnRequest(std::move(onRequest)) {}
+
+protected:
+    void incomingConnection(qintptr handle) override
+    {
+        PendingConnections().insert(handle);
+        mOnRequest(handle);
+        if (PendingConnections().remove(handle))
+            ::close(static_cast<int>(handle));
+    }
+
+private:
+    std::function<void(qintptr)> mOnRequest;
+};
+
+QtSocket::QtSocket() = default;
+
+QtSocket::~QtSocket() { Dispose(); }
+
+QString QtSocket::LocalIP() const
+{
+    if (mSocket && mSocket->state() == QAbstractSocket::ConnectedState)
+        return mSocket->localAddress().toString();
+    for (const QHostAddress& address : QNetworkInterface::allAddresses())
+        if (!address.isLoopback() && address.protocol() == QAbstractSocket::IPv4Protocol)
+            return address.toString();
+    return QStringLiteral("127.0.0.1");
+}
+
+QString QtSocket::LocalHostName() const { return QHostInfo::localHostName(); }
+
+qint64 QtSocket::BytesReceived() const { return mSocket ? mSocket->bytesAvailable() : 0; }
+
+void QtSocket::Adopt(QTcpSocket* socket)
+{
+    Dispose();
+    mSocket = socket;
+    mBytesSent = 0;
+    connect(socket, &QTcpSocket::connected, this, [this] {
+        mState = SocketState::Connected;
+        emit Connected();
+    });
+    connect(socket, &QTcpSocket::readyRead, this, [this] { emit DataArrival(mSocket->bytesAvailable()); });
+    connect(socket, &QTcpSocket::bytesWritten, this, [this](qint64 written) {
+        mBytesSent += written;
+        const qint64 remaining = mSocket->bytesToWrite();
+        emit SendProgress(mBytesSent, remaining);
+        if (remaining == 0)
+            emit SendComplete();
+    });
+    connect(socket, &QTcpSocket::disconnected, this, [this] {
+        if (mState == SocketState::Connected) {
+            mState = SocketState::PeerClosing;
+            emit Closed();
+        }
+    });
+    connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) { OnError(error); });
+}
+
+void QtSocket::OnError(int qtError)
+{
+    if (mInConnect) {
+        mConnectError = qtError;
+        return;
+    }
+    // The peer's ordinary close shows as Closed, not as an error.
+    if (qtError == QAbstractSocket::RemoteHostClosedError && mState != SocketState::Connecting)
+        return;
+    mState = SocketState::Error;
+    const int number = NumberOf(qtError);
+    emit Error(number, SocketErrors::Description(number));
+}
+
+void QtSocket::Dispose()
+{
+    if (!mSocket)
+        return;
+    QTcpSocket* socket = mSocket;
+    mSocket = nullptr;
+    socket->disconnect(this);
+    if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() > 0) {
+        // Let what was queued reach the peer, then let go of the socket.
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QTcpSocket::errorOccurred, socket, &QObject::deleteLater);
+        // A peer that never reads does not keep the socket forever.
+        QTimer::singleShot(FlushLimitMs, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+        socket->disconnectFromHost();
+        return;
+    }
+    socket->abort();
+    socket->deleteLater();
+}
+
+void QtSocket::Connect()
+{
+    if (mState != SocketState::Closed || mServer)
+        throw AppError(SocketErrors::WrongState, SocketErrors::Description(SocketErrors::WrongState));
+    Adopt(new QTcpSocket(this));
+    mState = SocketState::Connecting;
+    mInConnect = true;
+    mConnectError = -1;
+    mSocket->connectToHost(RemoteHost(), RemotePort());
+    mInConnect = false;
+    if (mConnectError < 0)
+        return;
+    const int number = NumberOf(mConnectError);
+    if (number == SocketErrors::AddressNotAvailable || number == SocketErrors::NetworkUnreachable) {
+        Dispose();
+        mState = SocketState::Closed;
+        throw AppError(SocketErrors::AddressNotAvailable, SocketErrors::Description(SocketErrors::AddressNotAvailable));
+    }
+    // Anything else found during the call is reported like a later failure.
+    const int held = mConnectError;
+    QTimer::singleShot(0, this, [this, held] { OnError(held); });
+}
+
+void QtSocket::Listen()
+{
+    if (mState != SocketState::Closed)
+        throw AppError(SocketErrors::WrongState, SocketErrors::Description(SocketErrors::WrongState));
+    auto server = std::make_unique<ListeningServer>([this](qintptr handle) { emit ConnectionRequest(handle); });
+    if (!server->listen(QHostAddress::Any, LocalPort())) {
+        const int number = NumberOf(server->serverError());
+        throw AppError(number, SocketErrors::Description(number));
+    }
+    // A listen on port 0 gets a free port; report the one in use.
+    SetLocalPort(server->serverPort());
+    mServer = std::move(server);
+    mState = SocketState::Listening;
+}
+
+void QtSocket::Accept(qintptr requestID)
+{
+    if (mState != SocketState::Closed || !PendingConnections().remove(requestID))
+        throw AppError(SocketErrors::WrongState, SocketErrors::Description(SocketErrors::WrongState));
+    auto* socket = new QTcpSocket(this);
+    Adopt(socket);
+    if (!socket->setSocketDescriptor(requestID)) {
+        ::close(static_cast<int>(requestID));
+        Dispose();
+        throw AppError(SocketErrors::ConnectionAborted, SocketErrors::Description(SocketErrors::ConnectionAborted));
+    }
+    SetRemoteHost(socket->peerAddress().toString());
+    SetRemotePort(socket->peerPort());
+    mState = SocketState::Connected;
+}
+
+void QtSocket::SendData(const QByteArray& data)
+{
+    if (!mSocket || mState != SocketState::Connected)
+        throw AppError(SocketErrors::WrongState, SocketErrors::Description(SocketErrors::WrongState));
+    mSocket->write(data);
+}
+
+QByteArray QtSocket::GetData() { return mSocket ? mSocket->readAll() : QByteArray(); }
+
+void QtSocket::Close()
+{
+    Dispose();
+    if (mServer) {
+        mServer->close();
+        mServer.reset();
+    }
+    mState = SocketState::Closed;
+}

@@ -1,5 +1,6 @@
 #include "AppState.h"
 #include "Clock.h"
+#include "ProtocolObjects.h"
 #include "QtDialogs.h"
 #include "StartUp.h"
 #include "TerminationSignals.h"
@@ -21,8 +22,9 @@ int main(int argc, char* argv[])
     app.beep = [] { QApplication::beep(); };
 
     frmMain mainWindow;
+    ProtocolObjects objects;
     TerminationSignals::Watch([&mainWindow] { mainWindow.close(); });
-    if (Main(mainWindow) == StartUpOutcome::EndProgram)
+    if (Main(mainWindow, objects) == StartUpOutcome::EndProgram)
         return 1;
     return application.exec();
 }

@@ -71,6 +71,16 @@ void FitToForm(const QWidget& form, QWidget& control, qint32 reservedHeight, qin
     SetWidgetTwips(control, FittedControlRect(window.width, window.height, reservedHeight, topOffset));
 }
 
+void ArrangeStatusFrame(const QWidget& control, QWidget& frame, QWidget& status, QWidget& progress)
+{
+    const TwipRect main = WidgetTwips(control);
+    const TwipRect box = WidgetTwips(status);
+    SetWidgetTwips(frame, { main.left, main.top + main.height, main.width, WidgetTwips(frame).height });
+    const qint32 width = RoundTwips((main.width - 360) / 2.0);
+    SetWidgetTwips(status, { 120, box.top, width, box.height });
+    SetWidgetTwips(progress, { 120 + width + 120, WidgetTwips(progress).top, width, WidgetTwips(progress).height });
+}
+
 QByteArray ReplyFirstLine(const QByteArray& text)
 {
     const qsizetype lineFeed = text.indexOf('\n');

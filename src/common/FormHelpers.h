@@ -35,6 +35,10 @@ void CenterForm(QWidget& form);
 // Applies FittedControlRect to a control of the window.
 void FitToForm(const QWidget& form, QWidget& control, qint32 reservedHeight, qint32 topOffset);
 
+// Puts the status frame right below the window's main control, as wide as it, and splits the
+// frame between the status box and the progress bar with 120-twip margins.
+void ArrangeStatusFrame(const QWidget& control, QWidget& frame, QWidget& status, QWidget& progress);
+
 // The reply up to and including its first line feed; the whole reply when it has none.
 QByteArray ReplyFirstLine(const QByteArray& text);
 

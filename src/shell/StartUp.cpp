@@ -4,6 +4,7 @@
 #include "Autoretrieve.h"
 #include "Dialogs.h"
 #include "ParsePreferences.h"
+#include "ProtocolObjects.h"
 #include "frmMain.h"
 #include "modConsole.h"
 #include "modGeneralExceptionHandler.h"
@@ -43,7 +44,7 @@ void LoadPreferences()
         app.POP3UserFolder = "POP3MailBox";
 }
 
-StartUpOutcome RunSteps(frmMain& mainWindow)
+StartUpOutcome RunSteps(frmMain& mainWindow, ProtocolObjects& objects)
 {
     AppState& app = App();
     mainWindow.show();
@@ -72,16 +73,17 @@ StartUpOutcome RunSteps(frmMain& mainWindow)
         WriteMainNote("Send Server: " + app.SendServer);
     }
 
+    CreateMainSender(mainWindow, objects);
     mainWindow.StartAutoretrieveClock();
     return StartUpOutcome::Running;
 }
 
 } // namespace
 
-StartUpOutcome Main(frmMain& mainWindow)
+StartUpOutcome Main(frmMain& mainWindow, ProtocolObjects& objects)
 {
     try {
-        return RunSteps(mainWindow);
+        return RunSteps(mainWindow, objects);
     } catch (const std::exception& error) {
         StoreLastError(error);
         ReportGeneralException(QStringLiteral("In StartUp Main Module."));

@@ -57,7 +57,9 @@ void frmMain::BuildControls()
     fraStatus->setFrameShape(QFrame::StyledPanel);
     SetWidgetTwips(*fraStatus, { 0, 0, FormWidth, StatusFrameHeight });
     txtStatus = new QLineEdit(fraStatus);
+    SetWidgetTwips(*txtStatus, { 120, StatusTop, 0, StatusHeight });
     ProgressBar1 = new QProgressBar(fraStatus);
+    SetWidgetTwips(*ProgressBar1, { 0, StatusTop, 0, StatusHeight });
     ProgressBar1->setTextVisible(false);
     mConsoleView = std::make_unique<ConsoleView>(App().mainConsole, *txtConsole, *txtStatus);
     txtConsole->installEventFilter(this);
@@ -109,13 +111,8 @@ void frmMain::resizeEvent(QResizeEvent* event)
 
 void frmMain::ArrangeMainWindow()
 {
-    const TwipRect frame = WidgetTwips(*fraStatus);
-    FitToForm(*this, *txtConsole, RoundTwips(frame.height + 300), 0);
-    const TwipRect console = WidgetTwips(*txtConsole);
-    SetWidgetTwips(*fraStatus, { console.left, console.top + console.height, console.width, frame.height });
-    const qint32 statusWidth = RoundTwips((console.width - 360) / 2.0);
-    SetWidgetTwips(*txtStatus, { 120, StatusTop, statusWidth, StatusHeight });
-    SetWidgetTwips(*ProgressBar1, { 120 + statusWidth + 120, StatusTop, statusWidth, StatusHeight });
+    FitToForm(*this, *txtConsole, RoundTwips(WidgetTwips(*fraStatus).height + 300), 0);
+    ArrangeStatusFrame(*txtConsole, *fraStatus, *txtStatus, *ProgressBar1);
 }
 
 void frmMain::HideProgressBar()
@@ -215,6 +212,8 @@ void frmMain::closeEvent(QCloseEvent* event)
         tmrPOP3.stop();
         mConsoleView->Refresh();
         GuardEntryPoint(QStringLiteral("In frmMain closing."), [] { SaveConsoleToLog(App().mainConsole); });
+        if (closeComposeWindow)
+            closeComposeWindow();
     }
     event->accept();
 }

@@ -35,6 +35,8 @@ public:
     // parts of the program that provide them.
     std::function<void()> retrieveMail;
     std::function<void()> showComposeWindow;
+    // Closes the compose window when the main window closes.
+    std::function<void()> closeComposeWindow;
 
     void mnuReceiveMail_Click();
     void mnuSend_Click();

@@ -1,6 +1,7 @@
 #include "StartUp.h"
 
 #include "Console.h"
+#include "ProtocolObjects.h"
 #include "TestApp.h"
 #include "frmMain.h"
 
@@ -17,11 +18,12 @@ const QStringList MailStoreFolders { "MailFolder", "MailFolder/SentMessages", "M
 
 class StartUpTest : public AppTest {
 protected:
-    StartUpOutcome Start() { return Main(window); }
+    StartUpOutcome Start() { return Main(window, objects); }
     QByteArray ConsoleText() const { return App().mainConsole.boxText(); }
     bool IsFolder(const QString& relative) const { return QFileInfo(AppPath(relative)).isDir(); }
 
     frmMain window;
+    ProtocolObjects objects;
 };
 
 TEST_F(StartUpTest, FirstRunWithoutPreferencesLaysOutTheStoreAndDisablesAutoretrieve)

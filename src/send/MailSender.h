@@ -1,0 +1,58 @@
+#pragma once
+// Sends one composed message through an SMTP server: the whole dialog runs inside one call,
+// yielding to the event loop while it waits for each reply. Every step is traced on the
+// compose window's console; the copy of a sent message is stored in SentMessages.
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class QProgressBar;
+class SocketAdapter;
+
+class MailSender : public QObject {
+    Q_OBJECT
+public:
+    // The sender drives `socket` and shows its waits on `progressBar` (the compose window's).
+    MailSender(SocketAdapter& socket, QProgressBar& progressBar);
+
+    // Sends the message to SendServer (default port 25). Returns at once, doing nothing, while
+    // a send runs or the account window is open.
+    void SendEmailMessage(const QByteArray& toName, const QByteArray& toAddress, const QByteArray& fromAddress,
+        const QByteArray& subject, const QByteArray& body, const QByteArray& ccAddress, const QByteArray& boundary);
+
+    bool Busy() const { return mBusy; }
+
+    // How long a reply and the hand-over of the content may take.
+    int replyWaitMs = 20000;
+    int handOverWaitMs = 60000;
+
+private:
+    // Runs the dialog from the connection to the server's reply to quit; false when the dialog
+    // failed (mErrText then says why). Raises AppError for the exception path.
+    bool RunDialog(const QByteArray& header, const QByteArray& body, const QList<QByteArray>& envelope,
+        QByteArray& storedCopy);
+    // Sends a command, traced on the console, and waits for the expected reply code.
+    bool Command(const QByteArray& line, const QByteArray& expected);
+    bool WaitForCode(const QByteArray& expected, bool showProgress);
+    bool WaitForSendCompletion();
+    QString SocketStateName() const;
+
+    void DialogFailure();
+    void ReportException();
+    void CloseSocket();
+    void Finish();
+
+    void OnError(int number, const QString& description);
+    void OnDataArrival();
+
+    SocketAdapter& mRetrSock;
+    QProgressBar& mPrgBar;
+    bool mBusy = false;
+    QByteArray mResponse;
+    QString mErrText;
+    bool mSockError = false;
+    bool mSendPending = false;
+    qint64 mBytesSent = 0;
+    qint64 mBytesTotal = 0;
+};

@@ -1,0 +1,33 @@
+#include "ProtocolObjects.h"
+
+#include "MailSender.h"
+#include "QtSocket.h"
+#include "frmMain.h"
+#include "frmSend.h"
+#include "modGeneralExceptionHandler.h"
+#include "modSpecificExceptionHandler.h"
+
+#include <QProgressBar>
+
+ProtocolObjects::ProtocolObjects() = default;
+ProtocolObjects::~ProtocolObjects() = default;
+
+void CreateMainSender(frmMain& mainWindow, ProtocolObjects& objects)
+{
+    try {
+        objects.wsSender = std::make_unique<QtSocket>();
+        objects.composeWindow = std::make_unique<frmSend>();
+        objects.MainSender = std::make_unique<MailSender>(*objects.wsSender, *objects.composeWindow->ProgressBar1);
+        MailSender& sender = *objects.MainSender;
+        frmSend& compose = *objects.composeWindow;
+        compose.send = [&sender](const QByteArray& to, const QByteArray& from, const QByteArray& subject,
+                           const QByteArray& body, const QByteArray& cc) {
+            sender.SendEmailMessage(QByteArray(), to, from, subject, body, cc, QByteArray());
+        };
+        mainWindow.showComposeWindow = [&compose] { compose.ShowWindow(); };
+        mainWindow.closeComposeWindow = [&compose] { compose.Unload(); };
+    } catch (const std::exception& error) {
+        StoreLastError(error);
+        ReportSpecificException(16, QStringLiteral("MailSender"), QStringLiteral("Initialize"), QString());
+    }
+}

@@ -1,0 +1,23 @@
+#pragma once
+// The protocol objects of the run and the windows and sockets they are bound to; created by
+// start-up, alive until the program ends.
+
+#include <memory>
+
+class MailSender;
+class QtSocket;
+class frmMain;
+class frmSend;
+
+struct ProtocolObjects {
+    ProtocolObjects();
+    ~ProtocolObjects();
+
+    std::unique_ptr<QtSocket> wsSender;
+    std::unique_ptr<frmSend> composeWindow;
+    std::unique_ptr<MailSender> MainSender;
+};
+
+// Creates the sender with its compose window (hidden) and binds them to the main window's
+// Send command and closing. A failure is reported as the sender's "Initialize".
+void CreateMainSender(frmMain& mainWindow, ProtocolObjects& objects);

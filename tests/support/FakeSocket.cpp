@@ -1,0 +1,86 @@
+#include "FakeSocket.h"
+
+#include "modGeneralExceptionHandler.h"
+
+#include <QTimer>
+
+void FakeSocket::Connect()
+{
+    ++connects;
+    state = SocketState::Connecting;
+    if (onConnect) {
+        onConnect();
+        return;
+    }
+    QTimer::singleShot(0, this, [this] {
+        if (state != SocketState::Connecting)
+            return;
+        state = SocketState::Connected;
+        emit Connected();
+    });
+}
+
+void FakeSocket::Listen() { state = SocketState::Listening; }
+
+void FakeSocket::Accept(qintptr)
+{
+    state = SocketState::Connected;
+    mReceived.clear();
+}
+
+void FakeSocket::SendData(const QByteArray& data)
+{
+    if (state != SocketState::Connected)
+        throw AppError(SocketErrors::WrongState, SocketErrors::Description(SocketErrors::WrongState));
+    mWritten += data;
+    const qint64 size = data.size();
+    QTimer::singleShot(0, this, [this, size] {
+        emit SendProgress(size, 0);
+        emit SendComplete();
+    });
+    if (onWritten)
+        onWritten();
+}
+
+QByteArray FakeSocket::GetData() { return std::exchange(mReceived, QByteArray()); }
+
+void FakeSocket::Close()
+{
+    ++closes;
+    state = SocketState::Closed;
+}
+
+void FakeSocket::injectFromPeer(const QByteArray& bytes)
+{
+    QTimer::singleShot(0, this, [this, bytes] {
+        if (state != SocketState::Connected)
+            return;
+        mReceived += bytes;
+        emit DataArrival(mReceived.size());
+    });
+}
+
+void FakeSocket::peerCloses()
+{
+    QTimer::singleShot(0, this, [this] {
+        if (state != SocketState::Connected)
+            return;
+        state = SocketState::PeerClosing;
+        emit Closed();
+    });
+}
+
+void FakeSocket::raiseError(int number)
+{
+    QTimer::singleShot(0, this, [this, number] {
+        state = SocketState::Error;
+        emit Error(number, SocketErrors::Description(number));
+    });
+}
+
+void FakeSocket::requestConnection(qintptr requestID)
+{
+    QTimer::singleShot(0, this, [this, requestID] { emit ConnectionRequest(requestID); });
+}
+
+QByteArray FakeSocket::takeWritten() { return std::exchange(mWritten, QByteArray()); }

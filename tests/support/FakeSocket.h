@@ -1,0 +1,45 @@
+#pragma once
+// The socket adapter's fake twin: the test plays the peer. Everything the peer does reaches the
+// engine as a queued event, as a real socket's would, so it arrives while the engine yields.
+
+#include "SocketAdapter.h"
+
+#include <QByteArray>
+#include <QList>
+#include <functional>
+
+class FakeSocket : public SocketAdapter {
+    Q_OBJECT
+public:
+    QString LocalIP() const override { return QStringLiteral("192.0.2.7"); }
+    QString LocalHostName() const override { return QStringLiteral("composer"); }
+    SocketState State() const override { return state; }
+    qint64 BytesReceived() const override { return mReceived.size(); }
+
+    void Connect() override;
+    void Listen() override;
+    void Accept(qintptr requestID) override;
+    void SendData(const QByteArray& data) override;
+    QByteArray GetData() override;
+    void Close() override;
+
+    // The peer's side.
+    void injectFromPeer(const QByteArray& bytes);
+    void peerCloses();
+    void raiseError(int number);
+    void requestConnection(qintptr requestID);
+    QByteArray takeWritten();
+
+    // What Connect does: by default the connection is made (Connected follows).
+    std::function<void()> onConnect;
+    // Called after each SendData, with everything written and not yet taken.
+    std::function<void()> onWritten;
+
+    SocketState state = SocketState::Closed;
+    int connects = 0;
+    int closes = 0;
+
+private:
+    QByteArray mReceived;
+    QByteArray mWritten;
+};

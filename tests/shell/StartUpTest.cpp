@@ -2,11 +2,13 @@
 
 #include "Console.h"
 #include "ProtocolObjects.h"
+#include "frmSend.h"
 #include "TestApp.h"
 #include "frmMain.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QTest>
 #include <QTimer>
@@ -168,6 +170,21 @@ TEST_F(StartUpTest, FirstAutoretrieveComesOneIntervalAfterStart)
     ASSERT_TRUE(WaitFor([] { return App().NextRetrieveTick != 0; }));
     EXPECT_EQ(App().NextRetrieveTick, clock.tickMs + 60000);
     EXPECT_EQ(retrievals, 1);
+}
+
+TEST_F(StartUpTest, SendMenuShowsTheComposeWindowAndClosingTheMainWindowClosesIt)
+{
+    Start();
+    ASSERT_TRUE(objects.composeWindow);
+    EXPECT_FALSE(objects.composeWindow->isVisible());
+
+    window.mnuSend->trigger();
+    EXPECT_TRUE(objects.composeWindow->isVisible());
+    objects.composeWindow->txtMessage->setPlainText("unsent");
+
+    window.close();
+    EXPECT_FALSE(objects.composeWindow->isVisible());
+    EXPECT_EQ(ReadAppFile("MailFolder/SavedMessages/saved_send_message_undo.txt"), "unsent");
 }
 
 } // namespace

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Wrenpost needs for one purpose and nothing else.
+#
+#   bash scripts/deps.sh GROUP            (run it)
+#   source scripts/deps.sh; wrenpost_deps GROUP   (from another script)
+#
+# GROUP is build, run or test. Packages already installed cost no apt work at all;
+# apt-get update runs only when something is missing.
+
+# The package lists: each group names what it adds to the build group.
+wrenpost_deps_packages() {
+    local build=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev)
+    case "$1" in
+        build) echo "${build[*]}" ;;
+        run) echo "${build[*]} xvfb xauth" ;;
+        test) echo "${build[*]} xvfb xauth xdotool imagemagick fonts-dejavu-core" ;;
+        *)
+            echo "deps.sh: unknown group '$1' (expected build, run or test)" >&2
+            return 2
+            ;;
+    esac
+}
+
+wrenpost_deps_missing() {
+    local package status
+    for package in "$@"; do
+        status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+        [[ "$status" == "install ok installed" ]] || echo "$package"
+    done
+}
+
+wrenpost_deps() {
+    if [[ $# -ne 1 ]]; then
+        echo "usage: deps.sh build|run|test" >&2
+        return 2
+    fi
+    local list
+    list=$(wrenpost_deps_packages "$1") || return $?
+    local -a missing
+    # shellcheck disable=SC2086 # the list is space-separated package names
+    mapfile -t missing < <(wrenpost_deps_missing $list)
+    [[ ${#missing[@]} -eq 0 ]] && return 0
+
+    local -a asroot=()
+    if [[ $(id -u) -ne 0 ]]; then
+        if ! command -v sudo >/dev/null; then
+            echo "deps.sh: these packages are missing and sudo is not available: ${missing[*]}" >&2
+            return 1
+        fi
+        asroot=(sudo)
+    fi
+    echo "deps.sh: installing ${missing[*]}" >&2
+    "${asroot[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q || return 1
+    "${asroot[@]}" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null || return 1
+}
+
+# Called rather than sourced: install the group named on the command line.
+if [[ "${BASH_SOURCE[0]}" == "$0" ]]; then
+    set -euo pipefail
+    wrenpost_deps "$@"
+fi

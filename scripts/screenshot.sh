@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Regenerates the screenshots in docs/: builds build/wrenpost if needed, runs a copy of it
+# in a temporary application folder with a complete demo account on a private virtual X
+# server (1024x768), and photographs its windows.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+repo=$(pwd)
+
+source scripts/deps.sh
+wrenpost_deps test
+
+[[ -f build/build.ninja ]] || cmake -S . -B build -G Ninja
+cmake --build build -j2 --target wrenpost
+
+# ImageMagick by its own name: another "import" or "convert" may come first on PATH.
+im_import=$(command -v import-im6.q16 || command -v import)
+im_identify=$(command -v identify-im6.q16 || command -v identify)
+
+app=$(mktemp -d)
+xvfb_pid=
+wrenpost_pid=
+stop() {
+    [[ -n "$1" ]] || return 0
+    kill -TERM "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
+cleanup() {
+    stop "$wrenpost_pid"
+    stop "$xvfb_pid"
+    rm -rf "$app"
+}
+trap cleanup EXIT
+
+cp build/wrenpost "$app/"
+(umask 077 && printf '%s\r\n' \
+    'user=joe' 'send user=joe' 'password=secret' 'save_password=Y' \
+    'server=127.0.0.1:1110' 'save_send_password=N' 'send server=127.0.0.1:2525' \
+    'retrieve interval=0' 'POP3User=' 'POP3UserSavePassword=' 'POP3UserFolder=' \
+    'POP3RunsAtStartup=N' 'POP3_delete_message_if_client_requested=' \
+    >"$app/preferences.txt")
+
+# A virtual X server on a free display; it writes the display number it took to fd 3.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$app/display" 2>"$app/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [[ -s "$app/display" ]] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || { cat "$app/xvfb.log" >&2; exit 1; }
+    sleep 0.1
+done
+[[ -s "$app/display" ]] || { echo "screenshot.sh: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(cat "$app/display")"
+
+"$app/wrenpost" >"$app/wrenpost.log" 2>&1 &
+wrenpost_pid=$!
+
+# shoot_window TITLE NAME: waits for the visible window titled exactly TITLE, lets it
+# paint, and writes docs/NAME.png. Fails when the window never shows or the picture is
+# a single flat colour.
+shoot_window() {
+    local title=$1 name=$2 window colours
+    window=$(timeout 20 xdotool search --sync --onlyvisible --name "^${title}\$" | head -n 1) || {
+        echo "screenshot.sh: no window titled '$title' appeared" >&2
+        cat "$app/wrenpost.log" >&2
+        return 1
+    }
+    sleep 1.5
+    "$im_import" -display "$DISPLAY" -window "$window" \
+        -define png:exclude-chunks=date,time "$repo/docs/$name.png"
+    colours=$("$im_identify" -format '%k' "$repo/docs/$name.png")
+    if [[ $colours -lt 3 ]]; then
+        echo "screenshot.sh: docs/$name.png is blank ($colours colours)" >&2
+        return 1
+    fi
+    echo "screenshot.sh: wrote docs/$name.png ($("$im_identify" -format '%wx%h' "$repo/docs/$name.png"))" >&2
+}
+
+shoot_window Wrenpost main-window
+
+status=0
+kill -TERM "$wrenpost_pid"
+wait "$wrenpost_pid" || status=$?
+wrenpost_pid=
+if [[ $status -ne 0 ]]; then
+    echo "screenshot.sh: wrenpost ended with status $status after SIGTERM" >&2
+    cat "$app/wrenpost.log" >&2
+    exit 1
+fi

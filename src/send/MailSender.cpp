@@ -6,6 +6,7 @@
 #include "Dialogs.h"
 #include "FormHelpers.h"
 #include "ServerName.h"
+#include "SessionReports.h"
 #include "SocketAdapter.h"
 #include "Text8.h"
 #include "WaitLoop.h"
@@ -258,26 +259,16 @@ void MailSender::DialogFailure()
 
 void MailSender::ReportException()
 {
-    GuardEntryPoint(QStringLiteral("In MailSender reporting a failure."), [] {
-        App().sendConsole.setStatusColour(StatusColour::Red);
-        if (App().LastErrNumber == SocketErrors::AddressNotAvailable) {
-            WriteSendNote("No Connection to Internet.");
-            App().dialogs->MsgBox(QStringLiteral("No Connection to Internet."), MsgBoxStyle::OkOnly);
-            return;
-        }
-        WriteSendNote(QByteArray::number(App().LastErrNumber) + ' ' + Local8(App().LastErrDescription));
-        ReportSpecificException(16, QStringLiteral("MailSender"), QStringLiteral("SendEmailMessage"), QString());
-    });
+    ReportSessionFailure(App().sendConsole, QStringLiteral("MailSender"), QStringLiteral("SendEmailMessage"));
     CloseSocket();
 }
 
 // Failures while closing are ignored: the session is ending either way.
 void MailSender::CloseSocket()
 {
-    try {
+    PassOverFailure([this] {
         WriteSendNote("Socket is in state \"" + Local8(SocketStateName()) + "\". Closing socket ... " + CrLf + TimeOfDay());
-    } catch (const std::exception&) {
-    }
+    });
     mRetrSock.Close();
 }
 

@@ -14,8 +14,9 @@ wrenpost_deps_packages() {
         build) echo "${build[*]}" ;;
         run) echo "${build[*]} xvfb xauth" ;;
         test) echo "${build[*]} xvfb xauth xdotool imagemagick fonts-dejavu-core" ;;
+        bench) echo "$(wrenpost_deps_packages test) msmtp curl postfix time python3" ;;
         *)
-            echo "deps.sh: unknown group '$1' (expected build, run or test)" >&2
+            echo "deps.sh: unknown group '$1' (expected build, run, test or bench)" >&2
             return 2
             ;;
     esac
@@ -51,6 +52,10 @@ wrenpost_deps() {
     fi
     echo "deps.sh: installing ${missing[*]}" >&2
     "${asroot[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q || return 1
+    if [[ " ${missing[*]} " == *" postfix "* ]]; then
+        # postfix is wanted only for its smtp-sink: no mail system is set up.
+        echo "postfix postfix/main_mailer_type select No configuration" | "${asroot[@]}" debconf-set-selections || return 1
+    fi
     "${asroot[@]}" env DEBIAN_FRONTEND=noninteractive \
         apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null || return 1
 }

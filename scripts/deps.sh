@@ -4,7 +4,7 @@
 #   bash scripts/deps.sh GROUP            (run it)
 #   source scripts/deps.sh; wrenpost_deps GROUP   (from another script)
 #
-# GROUP is build, run or test. Packages already installed cost no apt work at all;
+# GROUP is build, run, test or bench. Packages already installed cost no apt work at all;
 # apt-get update runs only when something is missing.
 
 # The package lists: each group names what it adds to the build group.
@@ -32,7 +32,7 @@ wrenpost_deps_missing() {
 
 wrenpost_deps() {
     if [[ $# -ne 1 ]]; then
-        echo "usage: deps.sh build|run|test" >&2
+        echo "usage: deps.sh build|run|test|bench" >&2
         return 2
     fi
     local list

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class QDialog;
+
 // Button-and-icon codes of a message box, as the program's texts give them.
 namespace MsgBoxStyle {
 constexpr int OkOnly = 0;
@@ -31,6 +33,9 @@ public:
 
     // The open-file dialog; an empty result means the user cancelled.
     virtual QString OpenFile(const QString& title, const QString& folder, const QString& filter) = 0;
+
+    // Shows one of the program's own windows modally; returns once it has closed.
+    virtual void ShowModal(QDialog& window) = 0;
 
     // Closes whatever dialog is open as if the user had cancelled it (No for a question): the
     // program is closing.

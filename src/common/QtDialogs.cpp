@@ -110,6 +110,8 @@ QString QtDialogs::OpenFile(const QString& title, const QString& folder, const Q
     return box.selectedFiles().constFirst();
 }
 
+void QtDialogs::ShowModal(QDialog& window) { Run(window, QDialog::Rejected); }
+
 void QtDialogs::DismissAll()
 {
     for (const QPointer<QDialog>& dialog : mOpen)

@@ -13,6 +13,7 @@ public:
     MsgBoxResult MsgBox(const QString& text, int style, const QString& title = {}) override;
     QString InputBox(const QString& prompt, const QString& title, const QString& initial = {}) override;
     QString OpenFile(const QString& title, const QString& folder, const QString& filter) override;
+    void ShowModal(QDialog& window) override;
     void DismissAll() override;
 
 private:

@@ -35,7 +35,7 @@ void CheckRecipientName(const QString& recipient)
 {
     static const QString forbidden = QStringLiteral("/\\:*?\"<>|");
     for (const QChar c : recipient)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F || forbidden.contains(c))
+        if (c.category() == QChar::Other_Control || forbidden.contains(c))
             RaiseAppError(QStringLiteral("The recipient address cannot be part of a file name: ") + recipient);
 }
 

@@ -1,5 +1,6 @@
 #include "ProtocolObjects.h"
 
+#include "MailRetriever.h"
 #include "MailSender.h"
 #include "QtSocket.h"
 #include "frmMain.h"
@@ -11,6 +12,21 @@
 
 ProtocolObjects::ProtocolObjects() = default;
 ProtocolObjects::~ProtocolObjects() = default;
+
+void CreateMainRetriever(frmMain& mainWindow, ProtocolObjects& objects)
+{
+    try {
+        objects.wsRetriever = std::make_unique<QtSocket>();
+        objects.MainRetriever = std::make_unique<MailRetriever>(*objects.wsRetriever, *mainWindow.ProgressBar1);
+        MailRetriever& retriever = *objects.MainRetriever;
+        retriever.showReceivingIcon = [&mainWindow](bool receiving) { mainWindow.ShowReceivingIcon(receiving); };
+        retriever.showAccountWindow = [&mainWindow] { mainWindow.showAccountWindow(); };
+        mainWindow.retrieveMail = [&retriever] { retriever.RetrieveMail(); };
+    } catch (const std::exception& error) {
+        StoreLastError(error);
+        ReportSpecificException(16, QStringLiteral("MailRetriever"), QStringLiteral("Initialize"), QString());
+    }
+}
 
 void CreateMainSender(frmMain& mainWindow, ProtocolObjects& objects)
 {

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+class MailRetriever;
 class MailSender;
 class QtSocket;
 class frmMain;
@@ -13,10 +14,16 @@ struct ProtocolObjects {
     ProtocolObjects();
     ~ProtocolObjects();
 
+    std::unique_ptr<QtSocket> wsRetriever;
+    std::unique_ptr<MailRetriever> MainRetriever;
     std::unique_ptr<QtSocket> wsSender;
     std::unique_ptr<frmSend> composeWindow;
     std::unique_ptr<MailSender> MainSender;
 };
+
+// Creates the retriever, bound to the main window's progress bar, icon, Receive command and
+// autoretrieve clock. A failure is reported as the retriever's "Initialize".
+void CreateMainRetriever(frmMain& mainWindow, ProtocolObjects& objects);
 
 // Creates the sender with its compose window (hidden) and binds them to the main window's
 // Send command and closing. A failure is reported as the sender's "Initialize".

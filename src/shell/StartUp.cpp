@@ -66,13 +66,16 @@ StartUpOutcome RunSteps(frmMain& mainWindow, ProtocolObjects& objects)
     if (!FolderAvailable(app.POP3MailBoxPath))
         return StartUpOutcome::EndProgram;
 
-    if (ReceiveAccountComplete()) {
+    if (!ReceiveAccountComplete()) {
+        mainWindow.showAccountWindow();
+    } else {
         WriteMainNote("Receive User: " + app.ReceiveUser);
         WriteMainNote("Receive Server: " + app.ReceiveServer);
         WriteMainNote("Send User: " + app.SendUser);
         WriteMainNote("Send Server: " + app.SendServer);
     }
 
+    CreateMainRetriever(mainWindow, objects);
     CreateMainSender(mainWindow, objects);
     mainWindow.StartAutoretrieveClock();
     return StartUpOutcome::Running;

@@ -7,6 +7,8 @@
 #include "Dialogs.h"
 #include "FormHelpers.h"
 #include "Icons.h"
+#include "frmFile.h"
+#include "frmUser.h"
 #include "NestedLoop.h"
 #include "ParsePreferences.h"
 #include "ProductInfo.h"
@@ -44,6 +46,7 @@ frmMain::frmMain() : mMainIcon(Icons::MainIcon()), mReceiveIcon(Icons::ReceiveIc
     connect(&Timer1, &QTimer::timeout, this, [this] { GuardEntryPoint(QStringLiteral("In frmMain Timer1."), [this] { Timer1Tick(); }); });
     tmrPOP3.setInterval(POP3TickMs);
     App().resumeClose = [this] { close(); };
+    showAccountWindow = [this] { ShowAccountWindow(this); };
 }
 
 frmMain::~frmMain() { App().resumeClose = nullptr; }
@@ -79,8 +82,9 @@ void frmMain::BuildMenus()
     };
     mnuReceiveMail = item(bar, QStringLiteral("&Receive  "), &frmMain::mnuReceiveMail_Click);
     mnuSend = item(bar, QStringLiteral("&Send  "), &frmMain::mnuSend_Click);
-    mnuViewMail = item(bar, QStringLiteral("&View   "), nullptr);
+    mnuViewMail = item(bar, QStringLiteral("&View   "), &frmMain::mnuViewMail_Click);
     mnuUser = item(bar, QStringLiteral("&User"), nullptr);
+    connect(mnuUser, &QAction::triggered, this, [this] { showAccountWindow(); });
     mnuSetRetrievalInterval = item(bar, QStringLiteral("&Interval"), &frmMain::mnuSetRetrievalInterval_Click);
     QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
     mnuSetPOP3 = item(tools, QStringLiteral("&Set POP3"), nullptr);
@@ -155,6 +159,8 @@ void frmMain::mnuSetRetrievalInterval_Click()
     SetRetrieveInterval(Text8::FromDisplay(answer));
     WritePreferences();
 }
+
+void frmMain::mnuViewMail_Click() { ViewMail(this); }
 
 void frmMain::mnuHelp_Click()
 {

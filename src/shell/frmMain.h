@@ -37,10 +37,13 @@ public:
     std::function<void()> showComposeWindow;
     // Closes the compose window when the main window closes.
     std::function<void()> closeComposeWindow;
+    // Shows the account window modally ("&User", start-up, a refused password).
+    std::function<void()> showAccountWindow;
 
     void mnuReceiveMail_Click();
     void mnuSend_Click();
     void mnuSetRetrievalInterval_Click();
+    void mnuViewMail_Click();
     void mnuHelp_Click();
     void mnuAbout_Click();
 

@@ -37,10 +37,15 @@ TEST_F(StartUpTest, FirstRunWithoutPreferencesLaysOutTheStoreAndDisablesAutoretr
     for (const QString& folder : MailStoreFolders)
         EXPECT_TRUE(IsFolder(folder)) << folder.toStdString();
     EXPECT_FALSE(QFileInfo::exists(AppPath("console.txt")));
-    EXPECT_EQ(ConsoleText(), QByteArray(":\"Since last attention counter\" is reset to 0.\r\n:AUTORETRIEVE DISABLED\r\n"));
+    // The account window opens (and counts as the user's attention).
+    EXPECT_EQ(ConsoleText(), QByteArray(":\"Since last attention counter\" is reset to 0.\r\n:AUTORETRIEVE DISABLED\r\n"
+                                        ":\"Since last attention counter\" is reset to 0.\r\n"));
     EXPECT_EQ(App().POP3UserFolder, "POP3MailBox");
     EXPECT_EQ(App().POP3MailBoxPath, AppPath("MailFolder/POP3MailBox"));
-    EXPECT_TRUE(dialogs.shown.isEmpty());
+    ASSERT_EQ(dialogs.shown.size(), 1);
+    EXPECT_EQ(dialogs.shown[0].kind, ShownDialog::Kind::Window);
+    EXPECT_EQ(dialogs.shown[0].title, "SET USRER DATA");
+    EXPECT_FALSE(App().UserFormOpen);
     EXPECT_TRUE(window.isVisible());
     EXPECT_TRUE(window.ProgressBar1->isHidden());
     EXPECT_TRUE(window.Timer1.isActive());
@@ -129,8 +134,9 @@ TEST_F(StartUpTest, BadIntervalIsToldAndStartUpGoesOn)
 
     EXPECT_EQ(Start(), StartUpOutcome::Running);
 
-    ASSERT_EQ(dialogs.shown.size(), 1);
+    ASSERT_EQ(dialogs.shown.size(), 2);
     EXPECT_EQ(dialogs.shown[0].text, "Incrorect value 20000 was entered. Disabling autoretrieve.");
+    EXPECT_EQ(dialogs.shown[1].kind, ShownDialog::Kind::Window);
     EXPECT_EQ(App().RetrieveIntervalMs, 0);
     EXPECT_TRUE(window.Timer1.isActive());
 }
@@ -152,11 +158,11 @@ TEST_F(StartUpTest, UnexpectedErrorIsReportedAndTheWindowStays)
 
 TEST_F(StartUpTest, FirstAutoretrieveComesOneIntervalAfterStart)
 {
-    WriteAppFile("preferences.txt", "retrieve interval=1\r\n");
+    WriteAppFile("preferences.txt", "user=joe\r\nsave_password=Y\r\nretrieve interval=1\r\n");
     int retrievals = 0;
-    window.retrieveMail = [&retrievals] { ++retrievals; };
 
     Start();
+    window.retrieveMail = [&retrievals] { ++retrievals; };
     ASSERT_TRUE(WaitFor([] { return App().NextRetrieveTick != 0; }));
     EXPECT_EQ(App().NextRetrieveTick, clock.tickMs + 60000);
 

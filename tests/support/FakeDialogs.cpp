@@ -1,5 +1,7 @@
 #include "FakeDialogs.h"
 
+#include <QDialog>
+
 MsgBoxResult FakeDialogs::MsgBox(const QString& text, int style, const QString& title)
 {
     shown.append({ ShownDialog::Kind::MsgBox, text, title, style });
@@ -32,4 +34,13 @@ QStringList FakeDialogs::Texts() const
     for (const ShownDialog& dialog : shown)
         texts.append(dialog.text);
     return texts;
+}
+
+void FakeDialogs::ShowModal(QDialog& window)
+{
+    shown.append({ ShownDialog::Kind::Window, QString(), window.windowTitle(), 0 });
+    window.show();
+    if (whileModal)
+        whileModal(window);
+    window.hide();
 }

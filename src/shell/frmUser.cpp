@@ -1,0 +1,142 @@
+#include "frmUser.h"
+
+#include "AppState.h"
+#include "Attention.h"
+#include "FormHelpers.h"
+#include "Dialogs.h"
+#include "ParsePreferences.h"
+#include "Text8.h"
+#include "Trimmers.h"
+#include "modGeneralExceptionHandler.h"
+#include "modMain.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+constexpr int ClientWidth = 4770;
+constexpr int ClientHeight = 3105;
+
+QByteArray TrimBlanks(const QString& text) { return TrimRightChars(TrimLeftChars(Text8::FromDisplay(text), " "), " "); }
+
+QByteArray SaveFlag(const QCheckBox& box) { return box.checkState() == Qt::Checked ? "Y" : "N"; }
+
+template <typename Control>
+Control* Place(Control* control, const TwipRect& rect, bool enabled = true)
+{
+    SetWidgetTwips(*control, rect);
+    control->setEnabled(enabled);
+    return control;
+}
+
+} // namespace
+
+frmUser::frmUser(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("SET USRER DATA"));
+    setFixedSize(Twips::ToPixels(ClientWidth), Twips::ToPixels(ClientHeight));
+
+    auto* receive = Place(new QGroupBox(QStringLiteral("receive server"), this), { 120, 0, 4575, 1215 });
+    Place(new QLabel(QStringLiteral("user name:"), receive), { 120, 360, 975, 255 });
+    txtUserName = Place(new QLineEdit(receive), { 1200, 360, 3255, 285 });
+    Place(new QLabel(QStringLiteral("password:"), receive), { 120, 600, 975, 255 });
+    txtPassword = Place(new QLineEdit(receive), { 1200, 600, 1815, 285 });
+    chkSaveToDisk = Place(new QCheckBox(QStringLiteral("save to disk"), receive), { 3240, 600, 1215, 255 });
+    Place(new QLabel(QStringLiteral("server:"), receive), { 120, 840, 975, 255 });
+    txtServer = Place(new QLineEdit(receive), { 1200, 840, 3255, 285 });
+
+    auto* send = Place(new QGroupBox(QStringLiteral("send server"), this), { 120, 1320, 4575, 1215 });
+    Place(new QLabel(QStringLiteral("user name:"), send), { 120, 360, 975, 255 }, false);
+    txtSendUser = Place(new QLineEdit(send), { 1200, 360, 3255, 285 }, false);
+    Place(new QLabel(QStringLiteral("password"), send), { 120, 600, 975, 255 }, false);
+    txtSendPassword = Place(new QLineEdit(send), { 1200, 600, 1815, 285 }, false);
+    chkSendSaveToDisk = Place(new QCheckBox(QStringLiteral("save to disk"), send), { 3240, 600, 1215, 255 }, false);
+    Place(new QLabel(QStringLiteral("server"), send), { 120, 840, 975, 255 });
+    txtSendServer = Place(new QLineEdit(send), { 1200, 840, 3255, 285 });
+
+    cmdApply = Place(new QPushButton(QStringLiteral("&Set"), this), { 2520, 2640, 2175, 375 });
+    cmdCancel = Place(new QPushButton(QStringLiteral("&Cancel"), this), { 120, 2640, 2295, 375 });
+    cmdApply->setAutoDefault(false);
+    cmdCancel->setAutoDefault(false);
+
+    const QList<QWidget*> tabOrder { txtUserName, txtPassword, chkSaveToDisk, txtServer, txtSendUser, txtSendPassword,
+        chkSendSaveToDisk, txtSendServer, cmdApply, cmdCancel };
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    for (QLineEdit* box : { txtUserName, txtPassword, txtServer, txtSendUser, txtSendPassword, txtSendServer })
+        box->installEventFilter(this);
+    connect(cmdApply, &QPushButton::clicked, this, [this] { GuardEntryPoint(QStringLiteral("In frmUser Set."), [this] { cmdApply_Click(); }); });
+    connect(cmdCancel, &QPushButton::clicked, this, &frmUser::cmdCancel_Click);
+
+    // Form_Load
+    AppState& app = App();
+    app.UserFormOpen = true;
+    ResetAttentionCounter();
+    txtUserName->setText(Text8::ToDisplay(app.ReceiveUser));
+    txtPassword->setText(Text8::ToDisplay(app.ReceivePassword));
+    txtServer->setText(Text8::ToDisplay(app.ReceiveServer));
+    txtSendUser->setText(Text8::ToDisplay(app.SendUser));
+    txtSendPassword->setText(Text8::ToDisplay(app.SendPassword));
+    txtSendServer->setText(Text8::ToDisplay(app.SendServer));
+    chkSaveToDisk->setChecked(app.SaveReceivePassword == "Y");
+    chkSendSaveToDisk->setChecked(app.SaveSendPassword == "Y");
+}
+
+// Form_Unload
+frmUser::~frmUser() { App().UserFormOpen = false; }
+
+void frmUser::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    CenterForm(*this);
+}
+
+void frmUser::cmdApply_Click()
+{
+    AppState& app = App();
+    app.ReceiveUser = TrimBlanks(txtUserName->text());
+    app.ReceivePassword = TrimBlanks(txtPassword->text());
+    app.ReceiveServer = TrimBlanks(txtServer->text());
+    app.SendUser = TrimBlanks(txtSendUser->text());
+    app.SendServer = TrimBlanks(txtSendServer->text());
+    app.SendPassword = TrimBlanks(txtSendPassword->text());
+    WriteMainNote("Receive User: " + app.ReceiveUser);
+    WriteMainNote("Receive Server: " + app.ReceiveServer);
+    WriteMainNote("Send User: " + app.SendUser);
+    WriteMainNote("Send Server: " + app.SendServer);
+    app.SaveReceivePassword = SaveFlag(*chkSaveToDisk);
+    WriteMainNote(app.SaveReceivePassword == "Y" ? "Receive Password WILL BE SAVED to a disk." : "Receive Password will NOT BE SAVED to a disk.");
+    app.SaveSendPassword = SaveFlag(*chkSendSaveToDisk);
+    WriteMainNote(app.SaveSendPassword == "Y" ? "Send Password WILL BE SAVED to a disk." : "Send Password will NOT BE SAVED to a disk.");
+    WritePreferences();
+    accept();
+}
+
+void frmUser::cmdCancel_Click() { reject(); }
+
+bool frmUser::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Escape) {
+            cmdCancel_Click();
+            return true;
+        }
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            cmdApply->click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void ShowAccountWindow(QWidget* parent)
+{
+    frmUser window(parent);
+    App().dialogs->ShowModal(window);
+}

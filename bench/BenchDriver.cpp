@@ -1,0 +1,241 @@
+// The benchmark driver that bench/run.sh starts. It drives the product's code the way the
+// compose window does and prints what it measured as "key=value" lines on stdout, for the
+// script to set beside the peer tools' figures.
+//
+//   wrenpost-bench body BYTES FILE        writes a message body of about BYTES (CR LF lines of
+//                                         about 70 characters, some starting with ".")
+//   wrenpost-bench send SERVER BODYFILE   one SendEmailMessage to SERVER ("127.0.0.1:PORT")
+//   wrenpost-bench text BYTES REPEATS     CheckBodyLines and DotStuff on a body of BYTES
+
+#include "AppState.h"
+#include "Clock.h"
+#include "Console.h"
+#include "Dialogs.h"
+#include "MailSender.h"
+#include "QtSocket.h"
+#include "email_Encoding.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// Answers every dialog at once, as a user pressing OK would, and prints its text.
+class ConsoleDialogs : public Dialogs {
+public:
+    MsgBoxResult MsgBox(const QString& text, int, const QString&) override
+    {
+        Print("dialog", text);
+        ++shown;
+        return MsgBoxResult::Ok;
+    }
+    QString InputBox(const QString& prompt, const QString&, const QString&) override
+    {
+        Print("input_box", prompt);
+        ++shown;
+        return {};
+    }
+    QString OpenFile(const QString&, const QString&, const QString&) override { return {}; }
+    // Closes the window at once, as a user would who closes it unread. (No "override": the
+    // interface gains this member in a change still under way.)
+    void ShowModal(QDialog& window)
+    {
+        Print("window", window.windowTitle());
+        ++shown;
+    }
+    void DismissAll() override {}
+
+    static void Print(const char* key, const QString& text)
+    {
+        std::printf("%s=%s\n", key, qPrintable(QString(text).replace(QLatin1String("\r\n"), QLatin1String(" | "))));
+    }
+
+    int shown = 0;
+};
+
+double CpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+double MsSince(const QElapsedTimer& timer) { return static_cast<double>(timer.nsecsElapsed()) / 1e6; }
+
+// The first line of what a console write added (the box's last line when it was trimmed).
+QByteArray AddedLine(const QByteArray& box, qsizetype sizeBefore)
+{
+    qsizetype from = sizeBefore;
+    if (from >= box.size()) {
+        from = box.lastIndexOf("\r\n", box.size() - 3);
+        from = from < 0 ? 0 : from + 2;
+    }
+    const qsizetype end = box.indexOf("\r\n", from);
+    return box.mid(from, (end < 0 ? box.size() : end) - from).left(90);
+}
+
+// Lines of 60 to 76 characters; every 29th line starts with "." (every 87th is a lone ".").
+QByteArray MakeBody(qsizetype bytes)
+{
+    static const QByteArray words("lorem ipsum dolor sit amet consectetur adipiscing elit sed do eiusmod tempor "
+                                  "incididunt ut labore et dolore magna aliqua ut enim ad minim veniam quis ");
+    QByteArray body;
+    body.reserve(bytes + 100);
+    for (qsizetype line = 0; body.size() < bytes; ++line) {
+        if (line % 87 == 0) {
+            body += ".\r\n";
+            continue;
+        }
+        const qsizetype length = 60 + line % 17;
+        const qsizetype from = (line * 7) % (words.size() - length);
+        if (line % 29 == 0)
+            body += '.';
+        body.append(words.constData() + from, length - (line % 29 == 0 ? 1 : 0));
+        body += "\r\n";
+    }
+    return body;
+}
+
+int WriteBody(qsizetype bytes, const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(MakeBody(bytes)) < 0) {
+        std::fprintf(stderr, "wrenpost-bench: cannot write %s\n", qPrintable(path));
+        return 1;
+    }
+    return 0;
+}
+
+int SendOnce(const QByteArray& server, const QString& bodyPath)
+{
+    QFile bodyFile(bodyPath);
+    if (!bodyFile.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "wrenpost-bench: cannot read %s\n", qPrintable(bodyPath));
+        return 1;
+    }
+    const QByteArray body = bodyFile.readAll();
+
+    QTemporaryDir folder;
+    const QString sentFolder = folder.filePath(QStringLiteral("MailFolder/SentMessages"));
+    QDir().mkpath(sentFolder);
+    SystemClock clock;
+    ConsoleDialogs dialogs;
+    AppState& app = App();
+    app.applicationFolder = folder.path();
+    app.MailFolderPath = folder.filePath(QStringLiteral("MailFolder"));
+    app.SendServer = server;
+    app.dialogs = &dialogs;
+    app.clock = &clock;
+    app.beep = [] {};
+
+    QtSocket socket;
+    QProgressBar progressBar;
+    MailSender sender(socket, progressBar);
+    // In the program the compose window is on screen before a send: showing the bar once here
+    // keeps the one-time font set-up of the first widget shown out of the send's figures.
+    progressBar.show();
+    QCoreApplication::processEvents();
+    progressBar.hide();
+
+    // A timeline of the send: the time of every console write and the line it added.
+    QElapsedTimer timer;
+    std::vector<std::pair<double, QByteArray>> timeline;
+    qsizetype boxSize = 0;
+    QObject::connect(&app.sendConsole, &Console::boxChanged, [&] {
+        timeline.emplace_back(MsSince(timer), AddedLine(app.sendConsole.boxText(), boxSize));
+        boxSize = app.sendConsole.boxText().size();
+    });
+
+    const double cpuBefore = CpuSeconds();
+    timer.start();
+    sender.SendEmailMessage("Bench Recipient", "recipient@example.test", "sender@example.test", "Benchmark message",
+        body, QByteArray(), QByteArray());
+    const double sendMs = MsSince(timer);
+    const double cpu = CpuSeconds() - cpuBefore;
+
+    const qsizetype stored = QDir(sentFolder).entryList(QDir::Files).size();
+    const bool sent = app.sendConsole.statusColour() == StatusColour::Green && stored == 1 && dialogs.shown == 0;
+    std::printf("send_ms=%.3f\ncpu_s=%.4f\nreply_wait_ms=%d\nstored_copies=%lld\nconsole_txt_bytes=%lld\n", sendMs, cpu,
+        sender.replyWaitMs, static_cast<long long>(stored),
+        static_cast<long long>(QFileInfo(folder.filePath(QStringLiteral("console.txt"))).size()));
+    for (const auto& [ms, line] : timeline)
+        std::printf("console=%9.1f ms  %s\n", ms, line.constData());
+    ConsoleDialogs::Print("last_status", QString::fromLocal8Bit(app.sendConsole.statusText()));
+    std::printf("result=%s\n", sent ? "sent" : "failed");
+    ResetAppState();
+    return 0;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+int TimeText(qsizetype bytes, int repeats)
+{
+    const QByteArray body = MakeBody(bytes);
+    std::vector<double> checkMs, stuffMs;
+    qsizetype outBytes = 0;
+    for (int run = 0; run < repeats; ++run) {
+        QString message;
+        QElapsedTimer timer;
+        timer.start();
+        const QByteArray checked = CheckBodyLines(body, message);
+        checkMs.push_back(MsSince(timer));
+        if (!message.isEmpty() || checked.isEmpty()) {
+            std::fprintf(stderr, "wrenpost-bench: CheckBodyLines refused the body: %s\n", qPrintable(message));
+            return 1;
+        }
+        timer.restart();
+        const QByteArray stuffed = DotStuff(checked);
+        stuffMs.push_back(MsSince(timer));
+        outBytes = stuffed.size();
+    }
+    std::printf("body_bytes=%lld\nstuffed_bytes=%lld\ncheck_ms=%.3f\nstuff_ms=%.3f\n", static_cast<long long>(body.size()),
+        static_cast<long long>(outBytes), Median(checkMs), Median(stuffMs));
+    return 0;
+}
+
+int Usage()
+{
+    std::fprintf(stderr, "usage: wrenpost-bench body BYTES FILE | send SERVER BODYFILE | text BYTES REPEATS\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    const QStringList args = application.arguments();
+    if (args.size() != 4)
+        return Usage();
+    const QString& mode = args[1];
+    bool ok = false;
+    if (mode == QLatin1String("body")) {
+        const qsizetype bytes = args[2].toLongLong(&ok);
+        return ok ? WriteBody(bytes, args[3]) : Usage();
+    }
+    if (mode == QLatin1String("send"))
+        return SendOnce(args[2].toLatin1(), args[3]);
+    if (mode == QLatin1String("text")) {
+        const qsizetype bytes = args[2].toLongLong(&ok);
+        const int repeats = args[3].toInt();
+        return ok && repeats > 0 ? TimeText(bytes, repeats) : Usage();
+    }
+    return Usage();
+}

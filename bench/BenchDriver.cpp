@@ -46,9 +46,8 @@ public:
         return {};
     }
     QString OpenFile(const QString&, const QString&, const QString&) override { return {}; }
-    // Closes the window at once, as a user would who closes it unread. (No "override": the
-    // interface gains this member in a change still under way.)
-    void ShowModal(QDialog& window)
+    // Closes the window at once, as a user would who closes it unread.
+    void ShowModal(QDialog& window) override
     {
         Print("window", window.windowTitle());
         ++shown;

@@ -50,6 +50,12 @@ done
 [[ -s "$app/display" ]] || { echo "screenshot.sh: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$(cat "$app/display")"
 
+# A message in the inbox for the viewer.
+mkdir -p "$app/MailFolder/InBox"
+printf '%s\r\n' 'From: <ann@example.org>' 'To: <joe@example.org>' 'Subject: Lunch on Friday' \
+    'Date: Fri, 04 Dec 2026 11:02:17 +0100' '' 'Hello Joe,' '' 'shall we meet at noon?' '' 'Ann' '.' \
+    >"$app/MailFolder/InBox/261204_110217__1.txt"
+
 "$app/wrenpost" >"$app/wrenpost.log" 2>&1 &
 wrenpost_pid=$!
 
@@ -74,7 +80,41 @@ shoot_window() {
     echo "screenshot.sh: wrote docs/$name.png ($("$im_identify" -format '%wx%h' "$repo/docs/$name.png"))" >&2
 }
 
+# press WINDOW_TITLE KEYS...: gives the window the keyboard and types the keys into it.
+press() {
+    local window
+    window=$(xdotool search --onlyvisible --name "^$1\$" | head -n 1)
+    shift
+    xdotool windowfocus --sync "$window"
+    # Typed into the focused window (a key that closes it would break a --window send).
+    xdotool key "$@"
+}
+
 shoot_window Wrenpost main-window
+
+press Wrenpost ctrl+space
+xdotool search --sync --onlyvisible --name '^Prepare and Send Message$' >/dev/null
+xdotool type --delay 5 'ann@example.org'
+press 'Prepare and Send Message' Tab
+xdotool type --delay 5 'joe@example.org'
+press 'Prepare and Send Message' Tab Tab
+xdotool type --delay 5 'Lunch on Friday'
+press 'Prepare and Send Message' Tab
+xdotool type --delay 5 'Hello Joe, shall we meet at noon?'
+shoot_window 'Prepare and Send Message' compose-window
+press 'Prepare and Send Message' Escape
+
+press Wrenpost alt+u
+shoot_window 'SET USRER DATA' account-window
+press 'SET USRER DATA' Escape
+
+press Wrenpost alt+v
+xdotool search --sync --onlyvisible --name '^Select mail or right click' >/dev/null
+sleep 1
+xdotool type --delay 5 '261204_110217__1.txt'
+xdotool key Return
+shoot_window '261204_110217__1.txt' viewer-window
+press '261204_110217__1.txt' Escape
 
 status=0
 kill -TERM "$wrenpost_pid"

@@ -81,6 +81,13 @@ void ArrangeStatusFrame(const QWidget& control, QWidget& frame, QWidget& status,
     SetWidgetTwips(progress, { 120 + width + 120, WidgetTwips(progress).top, width, WidgetTwips(progress).height });
 }
 
+void UseDesignFont(QWidget& form)
+{
+    QFont font = form.font();
+    font.setPointSizeF(8);
+    form.setFont(font);
+}
+
 QByteArray ReplyFirstLine(const QByteArray& text)
 {
     const qsizetype lineFeed = text.indexOf('\n');

@@ -39,6 +39,10 @@ void FitToForm(const QWidget& form, QWidget& control, qint32 reservedHeight, qin
 // frame between the status box and the progress bar with 120-twip margins.
 void ArrangeStatusFrame(const QWidget& control, QWidget& frame, QWidget& status, QWidget& progress);
 
+// The windows' control positions were laid out for an 8-point dialog font; a larger
+// default font would clip their labels.
+void UseDesignFont(QWidget& form);
+
 // The reply up to and including its first line feed; the whole reply when it has none.
 QByteArray ReplyFirstLine(const QByteArray& text);
 

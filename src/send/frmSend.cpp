@@ -40,6 +40,7 @@ bool IsCtrlSpace(const QKeyEvent& key)
 frmSend::frmSend()
 {
     setWindowTitle(QStringLiteral("Prepare and Send Message"));
+    UseDesignFont(*this);
     BuildControls();
     BuildMenus();
     resize(Twips::ToPixels(ClientWidth), Twips::ToPixels(ClientHeight) + menuBar()->sizeHint().height());

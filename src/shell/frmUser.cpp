@@ -21,6 +21,8 @@ namespace {
 
 constexpr int ClientWidth = 4770;
 constexpr int ClientHeight = 3105;
+// A little wider than laid out (1215), so that "save to disk" shows whole in this font.
+constexpr int SaveBoxWidth = 1320;
 
 QByteArray TrimBlanks(const QString& text) { return TrimRightChars(TrimLeftChars(Text8::FromDisplay(text), " "), " "); }
 
@@ -39,6 +41,7 @@ Control* Place(Control* control, const TwipRect& rect, bool enabled = true)
 frmUser::frmUser(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("SET USRER DATA"));
+    UseDesignFont(*this);
     setFixedSize(Twips::ToPixels(ClientWidth), Twips::ToPixels(ClientHeight));
 
     auto* receive = Place(new QGroupBox(QStringLiteral("receive server"), this), { 120, 0, 4575, 1215 });
@@ -46,7 +49,7 @@ frmUser::frmUser(QWidget* parent) : QDialog(parent)
     txtUserName = Place(new QLineEdit(receive), { 1200, 360, 3255, 285 });
     Place(new QLabel(QStringLiteral("password:"), receive), { 120, 600, 975, 255 });
     txtPassword = Place(new QLineEdit(receive), { 1200, 600, 1815, 285 });
-    chkSaveToDisk = Place(new QCheckBox(QStringLiteral("save to disk"), receive), { 3240, 600, 1215, 255 });
+    chkSaveToDisk = Place(new QCheckBox(QStringLiteral("save to disk"), receive), { 3240, 600, SaveBoxWidth, 255 });
     Place(new QLabel(QStringLiteral("server:"), receive), { 120, 840, 975, 255 });
     txtServer = Place(new QLineEdit(receive), { 1200, 840, 3255, 285 });
 
@@ -55,7 +58,7 @@ frmUser::frmUser(QWidget* parent) : QDialog(parent)
     txtSendUser = Place(new QLineEdit(send), { 1200, 360, 3255, 285 }, false);
     Place(new QLabel(QStringLiteral("password"), send), { 120, 600, 975, 255 }, false);
     txtSendPassword = Place(new QLineEdit(send), { 1200, 600, 1815, 285 }, false);
-    chkSendSaveToDisk = Place(new QCheckBox(QStringLiteral("save to disk"), send), { 3240, 600, 1215, 255 }, false);
+    chkSendSaveToDisk = Place(new QCheckBox(QStringLiteral("save to disk"), send), { 3240, 600, SaveBoxWidth, 255 }, false);
     Place(new QLabel(QStringLiteral("server"), send), { 120, 840, 975, 255 });
     txtSendServer = Place(new QLineEdit(send), { 1200, 840, 3255, 285 });
 

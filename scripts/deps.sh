@@ -13,7 +13,7 @@ wrenpost_deps_packages() {
     case "$1" in
         build) echo "${build[*]}" ;;
         run) echo "${build[*]} xvfb xauth" ;;
-        test) echo "${build[*]} xvfb xauth xdotool imagemagick fonts-dejavu-core" ;;
+        test) echo "${build[*]} xvfb xauth xdotool imagemagick fonts-dejavu-core python3-aiosmtpd" ;;
         bench) echo "$(wrenpost_deps_packages test) msmtp curl postfix time python3 dovecot-core dovecot-pop3d mpop fetchmail getmail6" ;;
         *)
             echo "deps.sh: unknown group '$1' (expected build, run, test or bench)" >&2

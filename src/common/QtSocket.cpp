@@ -38,6 +38,15 @@ QSet<qintptr>& PendingConnections()
     return pending;
 }
 
+// A dual-stack listener sees IPv4 peers as IPv4-mapped IPv6 addresses; people know them
+// in their IPv4 form.
+QString PlainAddress(const QHostAddress& address)
+{
+    bool isIPv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+    return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
+}
+
 } // namespace
 
 class ListeningServer : public QTcpServer {
@@ -187,7 +196,7 @@ void QtSocket::Accept(qintptr requestID)
         Dispose();
         throw AppError(SocketErrors::ConnectionAborted, SocketErrors::Description(SocketErrors::ConnectionAborted));
     }
-    SetRemoteHost(socket->peerAddress().toString());
+    SetRemoteHost(PlainAddress(socket->peerAddress()));
     SetRemotePort(socket->peerPort());
     mState = SocketState::Connected;
 }

@@ -22,7 +22,7 @@ run_ctest() {
     ctest --test-dir "$1" --output-on-failure -j2 --timeout 300 --no-tests=error
 }
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWRENPOST_TESTS=ON
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWRENPOST_TESTS=ON -DWRENPOST_BENCH=OFF
 cmake --build build -j2
 phase "build/ (RelWithDebInfo) build"
 run_ctest build
@@ -33,7 +33,7 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS="suppressions=$repo/tests/lsan.supp:print_suppressions=0"
 
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWRENPOST_SANITIZE=ON -DWRENPOST_TESTS=ON
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWRENPOST_SANITIZE=ON -DWRENPOST_TESTS=ON -DWRENPOST_BENCH=OFF
 cmake --build build-asan -j2
 phase "build-asan/ (sanitizers) build"
 run_ctest build-asan

@@ -1,5 +1,6 @@
 #include "TerminationSignals.h"
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -40,8 +41,8 @@ void Watch(std::function<void()> onSignal)
 {
     if (gPipe[1] < 0)
         return;
-    // Lives as long as the program.
-    auto* notifier = new QSocketNotifier(gPipe[1], QSocketNotifier::Read);
+    // Lives as long as the application object.
+    auto* notifier = new QSocketNotifier(gPipe[1], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [onSignal = std::move(onSignal)] {
         char bytes[16];
         const ssize_t count = ::read(gPipe[1], bytes, sizeof bytes);

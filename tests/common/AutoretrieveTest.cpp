@@ -1,7 +1,7 @@
 // The autoretrieve interval and its clock, and the attention counter shown by the status colour.
 
 #include "AppState.h"
-#include "CommonTest.h"
+#include "QtPrinting.h"
 #include "Attention.h"
 #include "Autoretrieve.h"
 #include "TestApp.h"

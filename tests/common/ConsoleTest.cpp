@@ -1,7 +1,7 @@
 // The two consoles' writers and the spill of old console text into console.txt.
 
 #include "AppState.h"
-#include "CommonTest.h"
+#include "QtPrinting.h"
 #include "TestApp.h"
 #include "modConsole.h"
 #include "modGeneralExceptionHandler.h"

@@ -1,7 +1,7 @@
 // How caught errors are raised on, stored and shown to the user.
 
 #include "AppState.h"
-#include "CommonTest.h"
+#include "QtPrinting.h"
 #include "TestApp.h"
 #include "modGeneralExceptionHandler.h"
 #include "modSpecificExceptionHandler.h"

@@ -2,7 +2,7 @@
 // one's own way of reporting a failure.
 
 #include "AppState.h"
-#include "CommonTest.h"
+#include "QtPrinting.h"
 #include "FileHandlers.h"
 #include "TestApp.h"
 #include "modGeneralExceptionHandler.h"

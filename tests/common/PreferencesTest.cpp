@@ -1,7 +1,7 @@
 // preferences.txt: looking keys up in the file read once per run, and rewriting it whole.
 
 #include "AppState.h"
-#include "CommonTest.h"
+#include "QtPrinting.h"
 #include "ParsePreferences.h"
 #include "TestApp.h"
 

@@ -1,7 +1,7 @@
 // Pure text and geometry helpers: trimming, UTF-8 character counting, lenient numbers, first
 // lines, and the window layout arithmetic.
 
-#include "CommonTest.h"
+#include "QtPrinting.h"
 #include "FormHelpers.h"
 #include "MiscUtilities.h"
 #include "Text8.h"

@@ -1,7 +1,7 @@
 // The text of an outgoing message: body lines, the date line, the header block, dot stuffing,
 // the terminator, reply texts and the send record.
 
-#include "SendTest.h"
+#include "QtPrinting.h"
 #include "TestApp.h"
 #include "email_Encoding.h"
 

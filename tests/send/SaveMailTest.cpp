@@ -1,7 +1,7 @@
 // Message files of the mail store: retrieved messages in the inbox, composed messages in their
 // folders, the undo file, and the failures the user is shown.
 
-#include "SendTest.h"
+#include "QtPrinting.h"
 #include "TestApp.h"
 #include "modSaveMail.h"
 

@@ -1,5 +1,5 @@
 #pragma once
-// Shared by the send tests: Qt's strings printed readably in failures, and table rows shown and
+// Shared by the tests: readable failure output for Qt's strings, and table rows shown and
 // named by their `name` field.
 
 #include <QByteArray>
@@ -11,10 +11,10 @@
 #include <ostream>
 #include <string>
 
-// Quoted, control and non-ASCII bytes escaped, long texts shortened.
+// Quoted, control bytes escaped, long texts shortened.
 inline void PrintTo(const QByteArray& bytes, std::ostream* out)
 {
-    constexpr qsizetype Shown = 200;
+    constexpr qsizetype Shown = 160;
     *out << '"';
     for (qsizetype i = 0; i < bytes.size() && i < Shown; ++i) {
         const auto byte = static_cast<unsigned char>(bytes[i]);
@@ -33,6 +33,7 @@ inline void PrintTo(const QByteArray& bytes, std::ostream* out)
 
 inline void PrintTo(const QString& text, std::ostream* out) { PrintTo(text.toUtf8(), out); }
 
+// The same unnamed namespace as the including test's own, so that its rows find these.
 namespace {
 
 template <typename Row>

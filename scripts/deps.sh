@@ -13,7 +13,7 @@ wrenpost_deps_packages() {
     case "$1" in
         build) echo "${build[*]}" ;;
         run) echo "${build[*]} xvfb xauth" ;;
-        test) echo "${build[*]} xvfb xauth xdotool imagemagick fonts-dejavu-core python3-aiosmtpd" ;;
+        test) echo "${build[*]} xvfb xauth xdotool imagemagick fonts-dejavu-core python3-aiosmtpd dovecot-core dovecot-pop3d" ;;
         bench) echo "$(wrenpost_deps_packages test) msmtp curl postfix time python3 dovecot-core dovecot-pop3d mpop fetchmail getmail6" ;;
         *)
             echo "deps.sh: unknown group '$1' (expected build, run, test or bench)" >&2
@@ -28,6 +28,31 @@ wrenpost_deps_missing() {
         status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
         [[ "$status" == "install ok installed" ]] || echo "$package"
     done
+}
+
+# No service starts while packages install: the tests run their own dovecot on private ports,
+# and the system's dovecot service would hold ports 110 and 143. A policy-rc.d that exits 101
+# stands for the install (one that was already there is left alone); a dovecot service that
+# runs anyway is stopped and disabled.
+wrenpost_deps_install_quietly() {
+    local policy=/usr/sbin/policy-rc.d ours=no status=0
+    if [[ ! -e $policy ]]; then
+        printf '#!/bin/sh\nexit 101\n' | "${asroot[@]}" tee "$policy" >/dev/null || return 1
+        "${asroot[@]}" chmod 755 "$policy" || return 1
+        ours=yes
+    fi
+    "$@" || status=$?
+    [[ $ours == yes ]] && "${asroot[@]}" rm -f "$policy"
+    return $status
+}
+
+wrenpost_deps_silence_dovecot() {
+    if [[ -d /run/systemd/system ]]; then
+        "${asroot[@]}" systemctl disable --now dovecot.socket dovecot.service >/dev/null 2>&1 || true
+    elif [[ -x /etc/init.d/dovecot ]]; then
+        "${asroot[@]}" /etc/init.d/dovecot stop >/dev/null 2>&1 || true
+        "${asroot[@]}" update-rc.d dovecot disable >/dev/null 2>&1 || true
+    fi
 }
 
 wrenpost_deps() {
@@ -56,8 +81,11 @@ wrenpost_deps() {
         # postfix is wanted only for its smtp-sink: no mail system is set up.
         echo "postfix postfix/main_mailer_type select No configuration" | "${asroot[@]}" debconf-set-selections || return 1
     fi
-    "${asroot[@]}" env DEBIAN_FRONTEND=noninteractive \
+    wrenpost_deps_install_quietly "${asroot[@]}" env DEBIAN_FRONTEND=noninteractive \
         apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null || return 1
+    if [[ " ${missing[*]} " == *" dovecot-"* ]]; then
+        wrenpost_deps_silence_dovecot
+    fi
 }
 
 # Called rather than sourced: install the group named on the command line.

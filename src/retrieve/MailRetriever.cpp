@@ -26,11 +26,7 @@ namespace {
 constexpr quint16 Pop3Port = 110;
 const QByteArray CrLf("\r\n");
 
-QByteArray TimeOfDay() { return App().clock->LocalNow().time().toString(QStringLiteral("HH:mm:ss")).toLatin1(); }
-
 QByteArray Local8(const QString& text) { return Text8::FromDisplay(text); }
-
-int Percent(qint64 part, qint64 whole) { return whole <= 0 ? 0 : static_cast<int>(std::min<qint64>(100, part * 100 / whole)); }
 
 // A whole number in decimal digits (an optional sign), as STAT's figures must be.
 qint64 NumberOf(const QByteArray& text)
@@ -242,7 +238,7 @@ bool MailRetriever::WaitForCode(char code, bool showProgress)
                 break;
             }
             if (WaitLoop::Closing()) {
-                mErrText = QStringLiteral("The program is closing.");
+                mErrText = ClosingText();
                 break;
             }
             const qint64 now = App().clock->TickMs();
@@ -254,9 +250,7 @@ bool MailRetriever::WaitForCode(char code, bool showProgress)
             }
         }
     } catch (const std::exception& error) {
-        StoreLastError(error);
-        mErrText = QString::number(App().LastErrNumber) + QLatin1Char(' ') + App().LastErrDescription
-            + QStringLiteral("\r\nWhen Waiting For Code");
+        mErrText = CaughtErrorText(error, QStringLiteral("When Waiting For Code"));
     }
     return result && mErrText.isEmpty();
 }
@@ -281,7 +275,7 @@ bool MailRetriever::WaitForMessage()
                 break;
             }
             if (WaitLoop::Closing()) {
-                mErrText = QStringLiteral("The program is closing.");
+                mErrText = ClosingText();
                 break;
             }
             if (App().clock->TickMs() - mLastArrivalTick > messageSilenceMs) {
@@ -291,8 +285,7 @@ bool MailRetriever::WaitForMessage()
             wait.Yield();
         }
     } catch (const std::exception& error) {
-        StoreLastError(error);
-        mErrText = QString::number(App().LastErrNumber) + QLatin1Char(' ') + App().LastErrDescription;
+        mErrText = CaughtErrorText(error);
         ReportSpecificException(16, QStringLiteral("MailRetriever"), QStringLiteral("Wait For Message"), QString());
         found = false;
     }
@@ -349,8 +342,7 @@ void MailRetriever::Finish(int stored)
 void MailRetriever::OnError(int number, const QString& description)
 {
     mSockError = true;
-    mErrText = QString::number(number) + QLatin1Char(' ') + description + QStringLiteral("\r\nCode: ")
-        + QString::number(number) + QStringLiteral(" Source: ") + SocketErrors::Source;
+    mErrText = SocketErrorText(number, description);
 }
 
 void MailRetriever::OnDataArrival()
@@ -363,9 +355,7 @@ void MailRetriever::OnDataArrival()
         if (mAwaitingMessage)
             mPrgBar.setValue(Percent(mBytesReceived, mTotalBytes));
     } catch (const std::exception& error) {
-        StoreLastError(error);
-        mErrText = QString::number(App().LastErrNumber) + QLatin1Char(' ') + App().LastErrDescription
-            + QStringLiteral("\r\nIn DataArrival.");
+        mErrText = CaughtErrorText(error, QStringLiteral("In DataArrival."));
         mSockError = true;
         ReportSpecificException(16, QStringLiteral("MailRetriever"), QStringLiteral("mRetrSock_DataArrival"), QString());
     }

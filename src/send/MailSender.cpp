@@ -25,8 +25,6 @@ constexpr quint16 SmtpPort = 25;
 constexpr qsizetype ReplyLimit = 1 << 20;
 const QByteArray CrLf("\r\n");
 
-QByteArray TimeOfDay() { return App().clock->LocalNow().time().toString(QStringLiteral("HH:mm:ss")).toLatin1(); }
-
 QByteArray Local8(const QString& text) { return Text8::FromDisplay(text); }
 
 // Reply = *( code "-" text CRLF ) code [ SP text ] CRLF   (RFC 5321, 4.2)
@@ -191,7 +189,7 @@ bool MailSender::WaitForCode(const QByteArray& expected, bool showProgress)
                 break;
             }
             if (WaitLoop::Closing()) {
-                mErrText = QStringLiteral("The program is closing.");
+                mErrText = ClosingText();
                 break;
             }
             const qint64 now = App().clock->TickMs();
@@ -203,9 +201,7 @@ bool MailSender::WaitForCode(const QByteArray& expected, bool showProgress)
             }
         }
     } catch (const std::exception& error) {
-        StoreLastError(error);
-        mErrText = QString::number(App().LastErrNumber) + QLatin1Char(' ') + App().LastErrDescription
-            + QStringLiteral("\r\nWhen Waiting For Code");
+        mErrText = CaughtErrorText(error, QStringLiteral("When Waiting For Code"));
     }
     return result && mErrText.isEmpty();
 }
@@ -228,7 +224,7 @@ bool MailSender::WaitForSendCompletion()
             if (!mSendPending)
                 break;
             if (WaitLoop::Closing()) {
-                mErrText = QStringLiteral("The program is closing.");
+                mErrText = ClosingText();
                 break;
             }
             if (App().clock->TickMs() > deadline) {
@@ -239,9 +235,7 @@ bool MailSender::WaitForSendCompletion()
                 mPrgBar.setValue(static_cast<int>(std::min<qint64>(100, mBytesSent * 100 / mBytesTotal)));
         }
     } catch (const std::exception& error) {
-        StoreLastError(error);
-        mErrText = QString::number(App().LastErrNumber) + QLatin1Char(' ') + App().LastErrDescription
-            + QStringLiteral("\r\nWhen Waiting For Send Completion");
+        mErrText = CaughtErrorText(error, QStringLiteral("When Waiting For Send Completion"));
     }
     return mErrText.isEmpty();
 }
@@ -282,8 +276,7 @@ void MailSender::Finish()
 void MailSender::OnError(int number, const QString& description)
 {
     mSockError = true;
-    mErrText = QString::number(number) + QLatin1Char(' ') + description + QStringLiteral("\r\nCode: ")
-        + QString::number(number) + QStringLiteral(" Source: ") + SocketErrors::Source;
+    mErrText = SocketErrorText(number, description);
 }
 
 void MailSender::OnDataArrival()
@@ -291,9 +284,7 @@ void MailSender::OnDataArrival()
     try {
         mResponse += mRetrSock.GetData();
     } catch (const std::exception& error) {
-        StoreLastError(error);
-        mErrText = QString::number(App().LastErrNumber) + QLatin1Char(' ') + App().LastErrDescription
-            + QStringLiteral("\r\nIn DataArrival.");
+        mErrText = CaughtErrorText(error, QStringLiteral("In DataArrival."));
         mSockError = true;
         ReportSpecificException(16, QStringLiteral("MailSender"), QStringLiteral("mRetrSock_DataArrival"), QString());
     }

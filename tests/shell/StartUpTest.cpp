@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 
@@ -176,6 +178,30 @@ TEST_F(StartUpTest, FirstAutoretrieveComesOneIntervalAfterStart)
     ASSERT_TRUE(WaitFor([] { return App().NextRetrieveTick != 0; }));
     EXPECT_EQ(App().NextRetrieveTick, clock.tickMs + 60000);
     EXPECT_EQ(retrievals, 1);
+}
+
+TEST_F(StartUpTest, AutoretrieveRunsTheRealRetrievalOneIntervalAfterStart)
+{
+    // A POP3 server that turns every client away at once.
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    QObject::connect(&server, &QTcpServer::newConnection, [&server] {
+        QTcpSocket* client = server.nextPendingConnection();
+        client->write("-ERR not now\r\n");
+    });
+    WriteAppFile("preferences.txt",
+        "user=joe\r\nsave_password=Y\r\nretrieve interval=1\r\nserver=127.0.0.1:" + QByteArray::number(server.serverPort()) + "\r\n");
+
+    Start();
+    ASSERT_TRUE(WaitFor([] { return App().NextRetrieveTick != 0; }));
+    QTest::qWait(300);
+    EXPECT_FALSE(ConsoleText().contains("New retrieve session began"));
+
+    clock.tickMs += 60001;
+    ASSERT_TRUE(WaitFor([this] { return ConsoleText().contains(" message(s) received since last attention."); }));
+    EXPECT_TRUE(ConsoleText().contains("<-ERR not now\r\n"));
+    EXPECT_TRUE(ConsoleText().contains(":0 message(s) received in this retrieve session.\r\n"));
+    EXPECT_EQ(ConsoleText().count("New retrieve session began"), 1);
 }
 
 TEST_F(StartUpTest, SendMenuShowsTheComposeWindowAndClosingTheMainWindowClosesIt)

@@ -1,16 +1,19 @@
 // The benchmark driver that bench/run.sh starts. It drives the product's code the way the
-// compose window does and prints what it measured as "key=value" lines on stdout, for the
-// script to set beside the peer tools' figures.
+// compose window and the main window do and prints what it measured as "key=value" lines on
+// stdout, for the script to set beside the peer tools' figures.
 //
 //   wrenpost-bench body BYTES FILE        writes a message body of about BYTES (CR LF lines of
 //                                         about 70 characters, some starting with ".")
 //   wrenpost-bench send SERVER BODYFILE   one SendEmailMessage to SERVER ("127.0.0.1:PORT")
 //   wrenpost-bench text BYTES REPEATS     CheckBodyLines and DotStuff on a body of BYTES
+//   wrenpost-bench retrieve SERVER USER PASSWORD INBOX
+//                                         one RetrieveMail from SERVER into the folder INBOX
 
 #include "AppState.h"
 #include "Clock.h"
 #include "Console.h"
 #include "Dialogs.h"
+#include "MailRetriever.h"
 #include "MailSender.h"
 #include "QtSocket.h"
 #include "email_Encoding.h"
@@ -18,6 +21,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProgressBar>
@@ -176,6 +180,66 @@ int SendOnce(const QByteArray& server, const QString& bodyPath)
     return 0;
 }
 
+// The process's peak resident set so far, in KB.
+long PeakRssKb()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+int RetrieveOnce(const QByteArray& server, const QByteArray& user, const QByteArray& password, const QString& inbox)
+{
+    QTemporaryDir folder;
+    SystemClock clock;
+    ConsoleDialogs dialogs;
+    int beeps = 0;
+    AppState& app = App();
+    app.applicationFolder = folder.path();
+    app.MailFolderPath = folder.filePath(QStringLiteral("MailFolder"));
+    app.InBoxPath = inbox;
+    app.ReceiveServer = server;
+    app.ReceiveUser = user;
+    app.ReceivePassword = password;
+    app.dialogs = &dialogs;
+    app.clock = &clock;
+    app.beep = [&beeps] { ++beeps; };
+
+    QtSocket socket;
+    QProgressBar progressBar;
+    MailRetriever retriever(socket, progressBar);
+    // The main window and its bar are on screen before a retrieval in the program.
+    progressBar.show();
+    QCoreApplication::processEvents();
+
+    const long rssBefore = PeakRssKb();
+    const double cpuBefore = CpuSeconds();
+    QElapsedTimer timer;
+    timer.start();
+    retriever.RetrieveMail();
+    const double retrieveMs = MsSince(timer);
+    const double cpu = CpuSeconds() - cpuBefore;
+    const long rssPeak = PeakRssKb();
+
+    qint64 files = 0, bytes = 0;
+    for (QDirIterator it(inbox, QDir::Files | QDir::Hidden); it.hasNext();) {
+        it.next();
+        ++files;
+        bytes += it.fileInfo().size();
+    }
+    const bool retrieved = app.mainConsole.statusColour() != StatusColour::Red && dialogs.shown == 0 && files == beeps;
+    std::printf("retrieve_ms=%.3f\ncpu_s=%.4f\npeak_rss_kb=%ld\npeak_rss_before_call_kb=%ld\nbeeps=%d\nfiles=%lld\n"
+                "file_bytes=%lld\nconsole_txt_bytes=%lld\n",
+        retrieveMs, cpu, rssPeak, rssBefore, beeps, static_cast<long long>(files), static_cast<long long>(bytes),
+        static_cast<long long>(QFileInfo(folder.filePath(QStringLiteral("console.txt"))).size()));
+    ConsoleDialogs::Print("last_status", QString::fromLocal8Bit(app.mainConsole.statusText()));
+    std::printf("result=%s\n", retrieved ? "retrieved" : "failed");
+    if (!retrieved)
+        std::printf("console=%s\n", app.mainConsole.boxText().right(2000).constData());
+    ResetAppState();
+    return 0;
+}
+
 double Median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -209,7 +273,8 @@ int TimeText(qsizetype bytes, int repeats)
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: wrenpost-bench body BYTES FILE | send SERVER BODYFILE | text BYTES REPEATS\n");
+    std::fprintf(stderr, "usage: wrenpost-bench body BYTES FILE | send SERVER BODYFILE | text BYTES REPEATS\n"
+                         "       wrenpost-bench retrieve SERVER USER PASSWORD INBOX\n");
     return 2;
 }
 
@@ -221,6 +286,8 @@ int main(int argc, char* argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     const QStringList args = application.arguments();
+    if (args.size() == 6 && args[1] == QLatin1String("retrieve"))
+        return RetrieveOnce(args[2].toLatin1(), args[3].toLatin1(), args[4].toLatin1(), args[5]);
     if (args.size() != 4)
         return Usage();
     const QString& mode = args[1];

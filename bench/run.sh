@@ -2,17 +2,23 @@
 # Runs every benchmark in one go, Wrenpost and the peer tools side by side on this machine,
 # and ends with one table of medians and ratios.
 #
-#   bash bench/run.sh                 (BENCH_REPEATS=N for another repeat count, default 5)
+#   bash bench/run.sh                 (BENCH_REPEATS=N for another repeat count, default 5;
+#                                      BENCH_RETRIEVE_REPEATS=N for sections 4 and 5, default 3)
 #
 # 1. One message with a 10 MB body to a local smtp-sink: our driver (one SendEmailMessage,
 #    console and stored copy on), msmtp and curl, interleaved round by round.
 # 2. CheckBodyLines and DotStuff on a 10 MB and a 100 MB body: does the time grow linearly?
 # 3. The processor time a send uses while it waits out the 20 s reply time-out of a server
 #    that accepts and never answers.
+# 4. 200 messages of 10 KB retrieved and deleted from a private dovecot: our driver (one
+#    RetrieveMail), mpop, fetchmail and getmail, interleaved round by round.
+# 5. One 5 MB and one 50 MB message retrieved by our driver: growth of the time, and the peak
+#    memory above that of a retrieval from an empty mailbox; mpop beside it for the 50 MB.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 repeats=${BENCH_REPEATS:-5}
+retrieve_repeats=${BENCH_RETRIEVE_REPEATS:-3}
 build="$root/build-bench"
 driver="$build/wrenpost-bench"
 export QT_QPA_PLATFORM=offscreen
@@ -23,9 +29,11 @@ cmake --build "$build" --target wrenpost-bench
 
 work=$(mktemp -d /tmp/wrenpost-bench.XXXXXX)
 pids=()
+dovecot_conf=""
 cleanup() {
     local pid
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    [[ -n $dovecot_conf ]] && stop_dovecot
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -210,12 +218,385 @@ row "20 s reply wait, CPU s: in call" "$silent_cpu" "-" "-" "<= 0.5" "$(within "
 row "20 s reply wait, CPU s: process" \
     "$(awk -v u="$silent_user" -v s="$silent_sys" 'BEGIN { printf "%.2f", u + s }')" "-" "-" "-" "-"
 
+# --- 4. 200 messages of 10 KB from dovecot ------------------------------------------------
+echo
+echo "== 4. 200 messages of 10 KB retrieved and deleted from dovecot, $retrieve_repeats rounds =="
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+# The mail user's home and the tools' folders lie inside $work, which mktemp made 0700.
+chmod 755 "$work"
+pop_user=bench pop_password=bench-secret
+mail_uid=$(id -u nobody) mail_gid=$(id -g nobody)
+mailbox="$work/dovecot/home/Maildir"
+
+# A private dovecot that serves POP3 only, on a free loopback port, from nobody's Maildir.
+start_dovecot() {
+    local dir="$work/dovecot"
+    mkdir -p "$dir/run" "$dir/state" "$mailbox/new" "$mailbox/cur" "$mailbox/tmp"
+    chown -R nobody: "$dir/home"
+    printf '%s:{PLAIN}%s:%s:%s::%s\n' "$pop_user" "$pop_password" "$mail_uid" "$mail_gid" "$dir/home" >"$dir/users"
+    pop_port=$(free_port)
+    cat >"$dir/dovecot.conf" <<CONF
+base_dir = $dir/run
+state_dir = $dir/state
+log_path = $dir/dovecot.log
+protocols = pop3
+listen = 127.0.0.1
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain
+first_valid_uid = 1
+mail_location = maildir:~/Maildir:INDEX=MEMORY
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN $dir/users
+}
+userdb {
+  driver = passwd-file
+  args = $dir/users
+}
+service pop3-login {
+  inet_listener pop3 {
+    address = 127.0.0.1
+    port = $pop_port
+  }
+}
+service imap-login {
+  inet_listener imap {
+    port = 0
+  }
+  inet_listener imaps {
+    port = 0
+  }
+}
+CONF
+    dovecot_conf="$dir/dovecot.conf"
+    dovecot -c "$dovecot_conf"
+    wait_for_port "$pop_port"
+}
+
+stop_dovecot() {
+    local pid_file="$work/dovecot/run/master.pid" pid=""
+    [[ -s $pid_file ]] && pid=$(cat "$pid_file")
+    doveadm -c "$dovecot_conf" stop 2>/dev/null || { [[ -n $pid ]] && kill "$pid" 2>/dev/null; } || true
+    # The master goes away within a moment; wait for it (at most 5 s) so $work can go.
+    for _ in $(seq 50); do
+        [[ -z $pid ]] || ! kill -0 "$pid" 2>/dev/null && break
+        sleep 0.1
+    done
+    dovecot_conf=""
+}
+
+# Puts the named message files into the mailbox as new mail of the mail user, under names no
+# earlier fill used.
+fills=0
+fill_mailbox() {
+    fills=$((fills + 1))
+    if [[ $# -gt 0 ]]; then
+        python3 -c '
+import os, shutil, sys
+folder, fill, uid, gid = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+for n, source in enumerate(sys.argv[5:], 1):
+    target = f"{folder}/17000{fill:0>5}.M{n}P1.bench"
+    shutil.copyfile(source, target)
+    os.chown(target, uid, gid)
+' "$mailbox/new" "$fills" "$mail_uid" "$mail_gid" "$@"
+    fi
+    # Written out now, so that no tool's first fsync has to write the fill (or earlier runs' files).
+    sync
+}
+
+mailbox_count() { find "$mailbox/new" "$mailbox/cur" -type f | wc -l; }
+
+# Files in a folder (and its new/ and cur/ for a Maildir), hidden ones included.
+files_in() { find "$1" -type f ! -path "$1/tmp/*" | wc -l; }
+
+# Fails unless the tool took every message off the server and left one file per message.
+check_delivery() {
+    local tool=$1 expected=$2 folder=$3 left arrived
+    left=$(mailbox_count)
+    arrived=$(files_in "$folder")
+    if [[ $left -ne 0 || $arrived -ne $expected ]]; then
+        echo "run.sh: $tool left $left messages on the server and delivered $arrived files (expected $expected)" >&2
+        exit 1
+    fi
+}
+
+start_dovecot
+echo "dovecot $(dovecot --version | cut -d' ' -f1) on 127.0.0.1:$pop_port"
+
+mkdir -p "$work/messages"
+"$driver" body 10000 "$work/body10k.txt"
+# 200 messages of the same body, each with headers of its own.
+python3 -c '
+import sys
+from email.utils import formatdate
+folder, user, body = sys.argv[1], sys.argv[2], open(sys.argv[3], "rb").read()
+for i in range(1, 201):
+    head = (f"From: <sender{i}@example.test>\r\nTo: <{user}@example.test>\r\n"
+            f"Subject: Retrieval benchmark message {i}\r\nMessage-ID: <{i}.bench@example.test>\r\n"
+            f"Date: {formatdate(localtime=True)}\r\n\r\n")
+    with open(f"{folder}/{i:03d}.eml", "wb") as f:
+        f.write(head.encode() + body)
+' "$work/messages" "$pop_user" "$work/body10k.txt"
+small_messages=("$work/messages/"*.eml)
+small_bytes=$(cat "${small_messages[@]}" | wc -c)
+echo "${#small_messages[@]} messages, $small_bytes bytes in all"
+
+# mpop: one maildir delivery per message, the list of UIDs it keeps in $work.
+printf 'account default\nhost 127.0.0.1\nport %s\ntls off\nauth user\nuser %s\npassword %s\n' \
+    "$pop_port" "$pop_user" "$pop_password" >"$work/mpoprc"
+printf 'delivery maildir %s\nkeep off\nuidls_file %s\n' "$work/mpop.box" "$work/mpop.uidls" >>"$work/mpoprc"
+chmod 600 "$work/mpoprc"
+# fetchmail: an MDA that writes each message to a file of its own.
+mkdir -m 700 "$work/fetchmail.home"
+cat >"$work/fetchmailrc" <<RC
+set no bouncemail
+poll 127.0.0.1 with proto POP3 service $pop_port auth password
+  user "$pop_user" there with password "$pop_password"
+  options fetchall no keep
+  sslproto ''
+  mda "cat > \$(mktemp $work/fetchmail.box/m.XXXXXX)"
+RC
+chmod 600 "$work/fetchmailrc"
+# getmail refuses to deliver as root: it runs as nobody, into a Maildir of nobody's.
+mkdir -p "$work/getmail.home"
+cat >"$work/getmail.home/getmailrc" <<RC
+[retriever]
+type = SimplePOP3Retriever
+server = 127.0.0.1
+port = $pop_port
+username = $pop_user
+password = $pop_password
+timeout = 30
+
+[destination]
+type = Maildir
+path = $work/getmail.box/
+
+[options]
+delete = true
+read_all = true
+verbose = 0
+RC
+chmod 600 "$work/getmail.home/getmailrc"
+# getmail forks a child for every delivery and learns of its end from a SIGCHLD handler that
+# notifies a condition variable; the handler is installed only after the fork and may notify
+# before anyone waits, so on a busy machine a quick child goes unnoticed and getmail waits out
+# its time-out and gives up (a known race). getmail runs through this wrapper, which waits for
+# each child with a plain waitpid instead; everything else is getmail's own code.
+getmail_with_waitpid='
+import os, runpy, sys
+from argparse import Namespace
+try:
+    from getmailcore import baseclasses
+except ImportError:
+    baseclasses = None
+
+def forkchild(self, childfun, with_out=True):
+    self.child = child = Namespace()
+    child.stdout = baseclasses.TemporaryFile23()
+    child.stderr = baseclasses.TemporaryFile23()
+    child.childpid = os.fork()
+    if child.childpid == 0:
+        childfun(child.stdout, child.stderr)
+        os._exit(127)
+    _, status = os.waitpid(child.childpid, 0)
+    if not os.WIFEXITED(status):
+        raise baseclasses.getmailOperationError("child pid %d did not exit (status %d)" % (child.childpid, status))
+    child.exitcode = os.WEXITSTATUS(status)
+    child.stderr.seek(0)
+    child.err = child.stderr.read().strip().decode()
+    child.stdout.seek(0)
+    if with_out:
+        child.out = child.stdout.read().strip()
+    return child
+
+if baseclasses and all(hasattr(baseclasses, name) for name in ("ForkingBase", "TemporaryFile23", "getmailOperationError")):
+    baseclasses.ForkingBase.forkchild = forkchild
+else:
+    print("run.sh: getmail runs without the waitpid wrapper", file=sys.stderr)
+sys.argv[0] = "/usr/bin/getmail"
+runpy.run_path(sys.argv[0], run_name="__main__")
+'
+
+# A fresh Maildir (new, cur, tmp) owned by the given user.
+fresh_maildir() {
+    rm -rf "$1"
+    mkdir -p "$1/new" "$1/cur" "$1/tmp"
+    chown -R "$2" "$1"
+}
+
+# Each runner refills the mailbox with the named files, retrieves into a fresh folder, checks
+# the delivery and appends its wall time in ms to the array named by the first argument.
+retrieve_ours() {
+    local -n ours_times_ref=$1 ours_process_ref=$2
+    shift 2
+    local out="$work/retrieve.out" start end
+    rm -rf "$work/ours.box"
+    mkdir -p "$work/ours.box"
+    fill_mailbox "$@"
+    start=$(now)
+    "$driver" retrieve "127.0.0.1:$pop_port" "$pop_user" "$pop_password" "$work/ours.box" >"$out" 2>"$work/retrieve.err"
+    end=$(now)
+    if [[ $(field result "$out") != retrieved ]]; then
+        echo "run.sh: the Wrenpost retrieval failed:" >&2
+        cat "$out" "$work/retrieve.err" >&2
+        exit 1
+    fi
+    check_delivery wrenpost $# "$work/ours.box"
+    ours_times_ref+=("$(field retrieve_ms "$out")")
+    ours_process_ref+=("$(elapsed_ms "$start" "$end")")
+}
+retrieve_mpop() {
+    local -n times=$1
+    shift
+    local start end
+    fresh_maildir "$work/mpop.box" root
+    fill_mailbox "$@"
+    start=$(now)
+    mpop -q -C "$work/mpoprc" -a
+    end=$(now)
+    check_delivery mpop $# "$work/mpop.box"
+    times+=("$(elapsed_ms "$start" "$end")")
+}
+retrieve_fetchmail() {
+    local -n times=$1
+    shift
+    local start end
+    rm -rf "$work/fetchmail.box"
+    mkdir -p "$work/fetchmail.box"
+    fill_mailbox "$@"
+    start=$(now)
+    FETCHMAILHOME="$work/fetchmail.home" fetchmail -N -s -f "$work/fetchmailrc" 2>"$work/fetchmail.err" ||
+        { cat "$work/fetchmail.err" >&2; exit 1; }
+    end=$(now)
+    check_delivery fetchmail $# "$work/fetchmail.box"
+    times+=("$(elapsed_ms "$start" "$end")")
+}
+retrieve_getmail() {
+    local -n times=$1
+    shift
+    local start end
+    fresh_maildir "$work/getmail.box" nobody:
+    chown -R nobody: "$work/getmail.home"
+    fill_mailbox "$@"
+    start=$(now)
+    runuser -u nobody -- python3 -c "$getmail_with_waitpid" \
+        --getmaildir="$work/getmail.home" --rcfile=getmailrc --quiet
+    end=$(now)
+    check_delivery getmail $# "$work/getmail.box"
+    times+=("$(elapsed_ms "$start" "$end")")
+}
+
+ours_retrieve=() ours_retrieve_process=() mpop_retrieve=() fetchmail_retrieve=() getmail_retrieve=()
+for round in $(seq "$retrieve_repeats"); do
+    for i in 0 1 2 3; do
+        case $(((round + i) % 4)) in
+            0) retrieve_ours ours_retrieve ours_retrieve_process "${small_messages[@]}" ;;
+            1) retrieve_mpop mpop_retrieve "${small_messages[@]}" ;;
+            2) retrieve_fetchmail fetchmail_retrieve "${small_messages[@]}" ;;
+            3) retrieve_getmail getmail_retrieve "${small_messages[@]}" ;;
+        esac
+    done
+    printf 'round %d: wrenpost %s ms (in call) %s ms (process), mpop %s ms, fetchmail %s ms, getmail %s ms\n' "$round" \
+        "${ours_retrieve[-1]}" "${ours_retrieve_process[-1]}" "${mpop_retrieve[-1]}" "${fetchmail_retrieve[-1]}" \
+        "${getmail_retrieve[-1]}"
+done
+stored_bytes=$(field file_bytes "$work/retrieve.out")
+echo "Wrenpost's last run: $(field files "$work/retrieve.out") files, $stored_bytes bytes" \
+    "(the messages plus the 3-byte terminating line each), $(field beeps "$work/retrieve.out") beeps," \
+    "$(field cpu_s "$work/retrieve.out") s user+system in the call, console.txt $(field console_txt_bytes "$work/retrieve.out") bytes"
+if [[ $stored_bytes -ne $((small_bytes + 3 * ${#small_messages[@]})) ]]; then
+    echo "run.sh: Wrenpost stored $stored_bytes bytes, expected $((small_bytes + 3 * ${#small_messages[@]}))" >&2
+    exit 1
+fi
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+ours_ms=$(median "${ours_retrieve[@]}")
+ours_process_ms=$(median "${ours_retrieve_process[@]}")
+mpop_ms=$(median "${mpop_retrieve[@]}")
+row "retrieve 200 x 10 KB, ms: in call / mpop" "$(ms "$ours_ms")" "$mpop_ms" "$(ratio "$ours_ms" "$mpop_ms")" "<= 1.5" \
+    "$(within "$(ratio "$ours_ms" "$mpop_ms")" 1.5)"
+row "retrieve 200 x 10 KB, ms: process / mpop" "$ours_process_ms" "$mpop_ms" "$(ratio "$ours_process_ms" "$mpop_ms")" "-" "-"
+for tool in fetchmail getmail; do
+    declare -n peer_times=${tool}_retrieve
+    peer_ms=$(median "${peer_times[@]}")
+    row "retrieve 200 x 10 KB, ms: in call / $tool" "$(ms "$ours_ms")" "$peer_ms" "$(ratio "$ours_ms" "$peer_ms")" "-" "-"
+    unset -n peer_times
+done
+
+# --- 5. One 50 MB and one 5 MB message --------------------------------------------------
+echo
+echo "== 5. One 5 MB and one 50 MB message, and an empty mailbox, $retrieve_repeats runs each =="
+for size in 5 50; do
+    "$driver" body $((size * 1024 * 1024)) "$work/body.$size.txt"
+    {
+        printf 'From: <sender@example.test>\r\nTo: <%s@example.test>\r\n' "$pop_user"
+        printf 'Subject: A %d MB message\r\nDate: %s\r\n\r\n' "$size" "$(LC_ALL=C date -R)"
+        cat "$work/body.$size.txt"
+    } >"$work/large.$size.eml"
+    rm "$work/body.$size.txt"
+done
+
+# Our driver on the named files (none: an empty mailbox); appends the time and the peak RSS.
+retrieve_large() {
+    local -n large_peaks_ref=$2
+    local large_times_name=$1 ignored=()
+    shift 2
+    retrieve_ours "$large_times_name" ignored "$@"
+    large_peaks_ref+=("$(field peak_rss_kb "$work/retrieve.out")")
+    if [[ $# -eq 1 ]] && ! cmp -s <(cat "$1"; printf '.\r\n') "$work/ours.box/"*; then
+        echo "run.sh: the stored message differs from $1 (plus its terminating line)" >&2
+        exit 1
+    fi
+}
+empty_ms=() empty_peak=() ms5=() peak5=() ms50=() peak50=() mpop50=() mpop50_peak=()
+for run in $(seq "$retrieve_repeats"); do
+    retrieve_large empty_ms empty_peak
+    retrieve_large ms5 peak5 "$work/large.5.eml"
+    retrieve_large ms50 peak50 "$work/large.50.eml"
+    fresh_maildir "$work/mpop.box" root
+    fill_mailbox "$work/large.50.eml"
+    /usr/bin/time -f '%e %M' -o "$work/mpop.time" mpop -q -C "$work/mpoprc" -a
+    check_delivery mpop 1 "$work/mpop.box"
+    read -r mpop_wall mpop_peak <"$work/mpop.time"
+    mpop50+=("$(awk -v s="$mpop_wall" 'BEGIN { printf "%.1f", s * 1000 }')")
+    mpop50_peak+=("$mpop_peak")
+    printf 'run %d: empty %s ms %s KB peak; 5 MB %s ms %s KB; 50 MB %s ms %s KB; mpop 50 MB %s ms %s KB\n' "$run" \
+        "${empty_ms[-1]}" "${empty_peak[-1]}" "${ms5[-1]}" "${peak5[-1]}" "${ms50[-1]}" "${peak50[-1]}" \
+        "${mpop50[-1]}" "${mpop_peak}"
+done
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+large_ms=$(median "${ms50[@]}")
+small_ms=$(median "${ms5[@]}")
+growth=$(ratio "$large_ms" "$small_ms")
+row "retrieve one message, ms: 50 MB / 5 MB" "$(ms "$large_ms")" "$(ms "$small_ms")" "$growth" "~10 (<= 12.5)" \
+    "$(within "$growth" 12.5)"
+large_bytes=$(wc -c <"$work/large.50.eml")
+baseline_kb=$(median "${empty_peak[@]}")
+over_mb=$(awk -v p="$(median "${peak50[@]}")" -v b="$baseline_kb" 'BEGIN { printf "%.1f", (p - b) / 1024 }')
+size_mb=$(awk -v b="$large_bytes" 'BEGIN { printf "%.1f", b / 1048576 }')
+echo "peak RSS: empty mailbox $baseline_kb KB, 5 MB $(median "${peak5[@]}") KB, 50 MB $(median "${peak50[@]}") KB"
+row "retrieve 50 MB, MB: peak RSS - empty / size" "$over_mb" "$size_mb" "$(ratio "$over_mb" "$size_mb")" "< 3" \
+    "$(awk -v r="$(ratio "$over_mb" "$size_mb")" 'BEGIN { print (r < 3) ? "yes" : "NO" }')"
+mpop_large_ms=$(median "${mpop50[@]}")
+row "retrieve 50 MB, ms: in call / mpop" "$(ms "$large_ms")" "$mpop_large_ms" "$(ratio "$large_ms" "$mpop_large_ms")" "-" "-"
+row "retrieve 50 MB, peak RSS MB: process / mpop" \
+    "$(awk -v k="$(median "${peak50[@]}")" 'BEGIN { printf "%.1f", k / 1024 }')" \
+    "$(awk -v k="$(median "${mpop50_peak[@]}")" 'BEGIN { printf "%.1f", k / 1024 }')" \
+    "$(ratio "$(median "${peak50[@]}")" "$(median "${mpop50_peak[@]}")")" "-" "-"
+stop_dovecot
+
 # --- Summary ----------------------------------------------------------------------------
 echo
 echo "== Summary =="
 echo "Medians of $repeats runs (the reply wait: one run). The send target uses the time measured inside"
 echo "the driver, from just before SendEmailMessage to its return; 'process' is the driver's whole run."
 echo "For the text rows the wrenpost column holds the 100 MB time, the peer column the 10 MB time."
+echo "Retrieval rows: medians of $retrieve_repeats runs; 'in call' is from just before RetrieveMail to its return,"
+echo "the peers' times are their whole runs. The 50 MB / 5 MB row holds both of our times; the memory row"
+echo "the 50 MB run's peak RSS minus the empty mailbox run's, beside the message size (MB = 2^20 bytes)."
 {
     echo "benchmark|wrenpost|peer|ratio|target|met"
     printf '%s\n' "${rows[@]}"

@@ -1,8 +1,18 @@
 #include "Console.h"
 
+#include "Text8.h"
+
 void Console::setBoxText(QByteArray text)
 {
     mBoxText = std::move(text);
+    mBoxChars = Text8::CharCount(mBoxText);
+    emit boxChanged();
+}
+
+void Console::appendBoxText(const QByteArray& text, qsizetype chars)
+{
+    mBoxText += text;
+    mBoxChars += chars;
     emit boxChanged();
 }
 

@@ -18,7 +18,11 @@ class Console : public QObject {
     Q_OBJECT
 public:
     const QByteArray& boxText() const { return mBoxText; }
+    // Characters in the box text, kept with it so that a write need not count the box again.
+    qsizetype boxChars() const { return mBoxChars; }
     void setBoxText(QByteArray text);
+    // Adds text of `chars` characters at the end of the box.
+    void appendBoxText(const QByteArray& text, qsizetype chars);
 
     const QByteArray& statusText() const { return mStatusText; }
     void setStatusText(QByteArray text);
@@ -32,6 +36,7 @@ signals:
 
 private:
     QByteArray mBoxText;
+    qsizetype mBoxChars = 0;
     QByteArray mStatusText;
     QRgb mStatusColour = StatusColour::Grey;
 };

@@ -21,9 +21,9 @@ void AppendToConsoleBox(const QByteArray& text, Console& box)
         box.setBoxText(text.mid(cut));
         return;
     }
-    const qsizetype held = Text8::CharCount(current);
+    const qsizetype held = box.boxChars();
     if (held <= ConsoleBoxKeep) {
-        box.setBoxText(current + text);
+        box.appendBoxText(text, added);
         return;
     }
     const qsizetype cut = Text8::ByteOffsetOfChar(current, held - ConsoleBoxKeep);

@@ -38,23 +38,20 @@ qint64 NumberOf(const QByteArray& text)
     return value;
 }
 
-// The message lines with POP3's byte-stuffing undone: every line that begins with "." loses
-// that dot (RFC 1939, 3).
-QByteArray Unstuffed(const QByteArray& lines)
+// Appends the message lines with POP3's byte-stuffing undone: every line that begins with "."
+// loses that dot (RFC 1939, 3).
+void AppendUnstuffed(QByteArray& message, QByteArrayView lines)
 {
-    QByteArray message;
-    message.reserve(lines.size() + 5);
     qsizetype start = 0;
     while (start <= lines.size()) {
         const qsizetype lineFeed = lines.indexOf('\n', start);
         const qsizetype end = lineFeed < 0 ? lines.size() : lineFeed + 1;
         const qsizetype from = start < lines.size() && lines[start] == '.' ? start + 1 : start;
-        message.append(lines.constData() + from, end - from);
+        message.append(lines.data() + from, end - from);
         if (lineFeed < 0)
             break;
         start = end;
     }
-    return message;
 }
 
 } // namespace
@@ -308,8 +305,13 @@ bool MailRetriever::TakeMessage()
         mSearchFrom = std::max<qsizetype>(0, mRecvBuffer.size() - 4);
         return false;
     }
-    mMessage = Unstuffed(mRecvBuffer.left(end)) + CrLf + "." + CrLf;
-    mRecvBuffer.remove(0, end + 5);
+    // One buffer for the message, and the big receive buffer let go: a message of many
+    // megabytes is held about twice, not six times.
+    mMessage.clear();
+    mMessage.reserve(end + 5);
+    AppendUnstuffed(mMessage, QByteArrayView(mRecvBuffer).first(end));
+    mMessage.append("\r\n.\r\n");
+    mRecvBuffer = mRecvBuffer.mid(end + 5);
     return true;
 }
 

@@ -5,7 +5,10 @@
 
 #include "NestedLoop.h"
 
+#include <QString>
 #include <QTimer>
+
+class QProgressBar;
 
 class WaitLoop {
 public:
@@ -18,6 +21,11 @@ public:
 
     // The program is closing: the caller ends its session through its own finish path.
     static bool Closing();
+
+    // Checked after each yield of a reply wait that began at `start`: why the wait must end
+    // now (the program is closing, or the monotonic clock passed `deadline`: `timeoutText`),
+    // or "" to go on. Shows the elapsed share of the wait on `progress` when one is given.
+    static QString EndReason(qint64 start, qint64 deadline, QProgressBar* progress, const QString& timeoutText);
 
 private:
     NestedLoop mNested;

@@ -234,17 +234,10 @@ bool MailRetriever::WaitForCode(char code, bool showProgress)
                 mErrText = QStringLiteral("POP3 Server Exception. The server closed the connection.");
                 break;
             }
-            if (WaitLoop::Closing()) {
-                mErrText = ClosingText();
+            mErrText = WaitLoop::EndReason(start, deadline, showProgress ? &mPrgBar : nullptr,
+                QStringLiteral("POP3 Server Exception. Timeout while waiting for response."));
+            if (!mErrText.isEmpty())
                 break;
-            }
-            const qint64 now = App().clock->TickMs();
-            if (showProgress)
-                mPrgBar.setValue(Percent(now - start, replyWaitMs));
-            if (now > deadline) {
-                mErrText = QStringLiteral("POP3 Server Exception. Timeout while waiting for response.");
-                break;
-            }
         }
     } catch (const std::exception& error) {
         mErrText = CaughtErrorText(error, QStringLiteral("When Waiting For Code"));

@@ -188,17 +188,10 @@ bool MailSender::WaitForCode(const QByteArray& expected, bool showProgress)
                 mErrText += QStringLiteral("\r\nException when waiting for dialog code.");
                 break;
             }
-            if (WaitLoop::Closing()) {
-                mErrText = ClosingText();
+            mErrText = WaitLoop::EndReason(start, deadline, showProgress ? &mPrgBar : nullptr,
+                QStringLiteral("Send-Server Exception. Timeout while waiting for response."));
+            if (!mErrText.isEmpty())
                 break;
-            }
-            const qint64 now = App().clock->TickMs();
-            if (showProgress)
-                mPrgBar.setValue(static_cast<int>(std::min<qint64>(100, (now - start) * 100 / replyWaitMs)));
-            if (now > deadline) {
-                mErrText = QStringLiteral("Send-Server Exception. Timeout while waiting for response.");
-                break;
-            }
         }
     } catch (const std::exception& error) {
         mErrText = CaughtErrorText(error, QStringLiteral("When Waiting For Code"));

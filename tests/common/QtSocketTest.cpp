@@ -249,6 +249,20 @@ TEST(QtSocket, RefusedConnectionIsReportedLaterAsError10061)
     EXPECT_EQ(log.offGuiThread, 0);
 }
 
+// A name the resolver turns down without asking any server: the empty one.
+TEST(QtSocket, UnresolvableHostIsReportedAsError11001)
+{
+    SignalLog log;
+    QtSocket socket;
+    Record(socket, log);
+    socket.SetRemoteHost(QString());
+    socket.SetRemotePort(25);
+    socket.Connect();
+    ASSERT_TRUE(WaitFor([&] { return !log.events.isEmpty(); }));
+    EXPECT_EQ(log.Joined(), QStringLiteral("Error 11001 Authoritative answer: Host not found"));
+    EXPECT_EQ(socket.State(), SocketState::Error);
+}
+
 TEST(QtSocket, ConnectWithoutARouteRaises10049AtOnceAndEmitsNoError)
 {
     SignalLog log;

@@ -152,7 +152,10 @@ bool MailSender::RunDialog(const QByteArray& header, const QByteArray& body, con
     mPrgBar.hide();
     if (!WaitForCode("221", true))
         return false;
-    storedCopy = record.Text() + header + body + terminator;
+    // Built in place: the body may be many megabytes.
+    storedCopy = record.Text();
+    storedCopy.reserve(storedCopy.size() + header.size() + body.size() + terminator.size());
+    storedCopy.append(header).append(body).append(terminator);
     return true;
 }
 

@@ -33,12 +33,6 @@ constexpr int ExpungeWaitMs = 5000;
 
 QByteArray RetrieveFixture(const QString& name) { return Fixture(QStringLiteral("peers/retrieve/") + name); }
 
-QByteArray ReadFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 class RetrievePeerTest : public AppTest {
 protected:
     void SetUp() override

@@ -43,12 +43,6 @@ struct Message {
     QByteArray ccAddress;
 };
 
-QByteArray ReadFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 class SmtpPeerTest : public AppTest {
 protected:
     void SetUp() override

@@ -1,25 +1,14 @@
 #include "frmFile.h"
 
 #include "Console.h"
+#include "QtPrinting.h"
 #include "TestApp.h"
 
 #include <QDir>
 #include <QPlainTextEdit>
 #include <QTest>
-#include <algorithm>
-#include <cctype>
 
 namespace {
-
-// Rows print and name their tests by `name` (every character other than a letter or digit as "_").
-template <typename Row>
-    requires requires(const Row& row) { row.name; }
-void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
-auto RowName = [](const auto& info) {
-    std::string name = info.param.name;
-    std::replace_if(name.begin(), name.end(), [](unsigned char c) { return !std::isalnum(c); }, '_');
-    return name;
-};
 
 const QString Clef = QString::fromUtf8("\xF0\x9D\x84\x9E"); // one character, two UTF-16 units
 const QString Tail50 = QString(46, 'a') + ".txt";
@@ -48,7 +37,7 @@ INSTANTIATE_TEST_SUITE_P(Viewer, frmFileCaption,
         CaptionRow { "fifty clefs whole", "/m/" + Clef.repeated(50), Clef.repeated(50) },
         CaptionRow { "fifty one clefs cut", "/m/" + Clef.repeated(51), "... " + Clef.repeated(50) },
         CaptionRow { "cut keeps clefs whole", "/m/Z" + QString(48, 'c') + Clef + Clef, "... " + QString(48, 'c') + Clef + Clef }),
-    RowName);
+    RowName());
 
 class frmFileTest : public AppTest {};
 
@@ -85,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(Viewer, frmFileTakeFile,
         FileRow { "CR LF lines and UTF-8", "Subject: Gr\xC3\xBC\xC3\x9F" "e\r\n\r\n  two  blanks\tand tab\r\n.\r\n",
             QString::fromUtf8("Subject: Gr\xC3\xBC\xC3\x9F" "e\n\n  two  blanks\tand tab\n.\n") },
         FileRow { "no final line end", "one\r\ntwo", "one\ntwo" }, FileRow { "missing file", "", "" }),
-    RowName);
+    RowName());
 
 struct EscRow {
     const char* name;
@@ -108,7 +97,7 @@ TEST_P(frmFileEsc, EscClosesTheViewer)
 }
 
 INSTANTIATE_TEST_SUITE_P(Viewer, frmFileEsc,
-    ::testing::Values(EscRow { "in the text box", true }, EscRow { "on the window", false }), RowName);
+    ::testing::Values(EscRow { "in the text box", true }, EscRow { "on the window", false }), RowName());
 
 enum class Inbox { Missing, File, Folder };
 
@@ -172,6 +161,6 @@ INSTANTIATE_TEST_SUITE_P(Viewer, frmFileViewMail,
         ViewRow { "inbox is a file", Inbox::File, "", { "MsgBox|File \r\n%1\r\nis not a Mail Folder.||0" } },
         ViewRow { "choice cancelled", Inbox::Folder, "", { Offer } },
         ViewRow { "file chosen", Inbox::Folder, "260302_090507__12.txt", { Offer, "Window||260302_090507__12.txt|0" } }),
-    RowName);
+    RowName());
 
 } // namespace

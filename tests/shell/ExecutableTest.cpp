@@ -25,11 +25,7 @@ protected:
         file.write(bytes);
     }
 
-    QByteArray Read(const QString& name)
-    {
-        QFile file(home.filePath(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QByteArray Read(const QString& name) { return ReadFile(home.filePath(name)); }
 
     void Start()
     {

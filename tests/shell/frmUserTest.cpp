@@ -1,6 +1,7 @@
 #include "frmUser.h"
 
 #include "Console.h"
+#include "QtPrinting.h"
 #include "TestApp.h"
 
 #include <QApplication>
@@ -10,22 +11,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <algorithm>
-#include <cctype>
 
 namespace {
 
 const QByteArray ResetNote = ":\"Since last attention counter\" is reset to 0.\r\n";
-
-// Rows print and name their tests by `name` (every character other than a letter or digit as "_").
-template <typename Row>
-    requires requires(const Row& row) { row.name; }
-void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
-auto RowName = [](const auto& info) {
-    std::string name = info.param.name;
-    std::replace_if(name.begin(), name.end(), [](unsigned char c) { return !std::isalnum(c); }, '_');
-    return name;
-};
 
 class frmUserTest : public AppTest {
 protected:
@@ -162,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(Account, frmUserFlags,
         FlagRow { "lower-case y", "y", "Y", false, true, ReceiveNotSaved, SendSaved },
         FlagRow { "empty flags", "", "", false, false, ReceiveNotSaved, SendNotSaved },
         FlagRow { "Y and empty", "Y", "", true, false, ReceiveSaved, SendNotSaved }),
-    RowName);
+    RowName());
 
 // How the user ends the window: a button, a call, a key in one of the boxes, or closing it.
 enum class Action { Button, Call, Key, Close };
@@ -219,7 +208,7 @@ INSTANTIATE_TEST_SUITE_P(Account, frmUserSet,
         EndRow { "Enter in txtSendPassword", Action::Key, &frmUser::txtSendPassword, Qt::Key_Return },
         EndRow { "Enter in txtSendServer", Action::Key, &frmUser::txtSendServer, Qt::Key_Return },
         EndRow { "keypad Enter in txtServer", Action::Key, &frmUser::txtServer, Qt::Key_Enter }),
-    RowName);
+    RowName());
 
 TEST_F(frmUserTest, SetRewritesPreferencesWithOnlySavedPasswords)
 {
@@ -274,7 +263,7 @@ INSTANTIATE_TEST_SUITE_P(Account, frmUserCancel,
         EndRow { "Esc in txtSendUser", Action::Key, &frmUser::txtSendUser, Qt::Key_Escape },
         EndRow { "Esc in txtSendPassword", Action::Key, &frmUser::txtSendPassword, Qt::Key_Escape },
         EndRow { "Esc in txtSendServer", Action::Key, &frmUser::txtSendServer, Qt::Key_Escape }),
-    RowName);
+    RowName());
 
 TEST_F(frmUserTest, ShowAccountWindowStoresWhatWasTypedBeforeReturning)
 {

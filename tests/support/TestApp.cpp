@@ -27,9 +27,11 @@ void AppTest::WriteAppFile(const QString& relative, const QByteArray& bytes) con
     file.write(bytes);
 }
 
-QByteArray AppTest::ReadAppFile(const QString& relative) const
+QByteArray AppTest::ReadAppFile(const QString& relative) const { return ReadFile(AppPath(relative)); }
+
+QByteArray ReadFile(const QString& path)
 {
-    QFile file(AppPath(relative));
+    QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 

@@ -29,6 +29,9 @@ protected:
 // A hand-written fixture from tests/fixtures.
 QByteArray Fixture(const QString& name);
 
+// A whole file's bytes ("" when it cannot be read).
+QByteArray ReadFile(const QString& path);
+
 // The permission bits of a file (0 when it is missing).
 unsigned FileMode(const QString& path);
 

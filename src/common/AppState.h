@@ -41,6 +41,8 @@ struct AppState {
 
     // The local server's one-character dialog state; empty while stopped.
     QByteArray POP3ServerState;
+    // The port the local server listens on.
+    quint16 POP3ServerPort = 110;
 
     // The error last caught by any handler.
     qint64 LastErrNumber = 0;

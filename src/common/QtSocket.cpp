@@ -25,6 +25,7 @@ int NumberOf(int qtError)
     case QAbstractSocket::NetworkError: return SocketErrors::NetworkUnreachable;
     case QAbstractSocket::RemoteHostClosedError: return SocketErrors::ConnectionReset;
     case QAbstractSocket::AddressInUseError: return SocketErrors::AddressInUse;
+    case QAbstractSocket::SocketAccessError: return SocketErrors::PermissionDenied;
     case QAbstractSocket::SocketAddressNotAvailableError:
     case QAbstractSocket::UnsupportedSocketOperationError: return SocketErrors::AddressNotAvailable;
     default: return SocketErrors::ConnectionAborted;
@@ -179,6 +180,12 @@ void QtSocket::Listen()
         const int number = NumberOf(server->serverError());
         throw AppError(number, SocketErrors::Description(number));
     }
+    // A listener that can take no more connections (out of descriptors, say) says so.
+    connect(server.get(), &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError error) {
+        mState = SocketState::Error;
+        const int number = NumberOf(error);
+        emit Error(number, SocketErrors::Description(number));
+    });
     // A listen on port 0 gets a free port; report the one in use.
     SetLocalPort(server->serverPort());
     mServer = std::move(server);

@@ -18,6 +18,7 @@ QString Description(int number)
 {
     switch (number) {
     case AddressNotAvailable: return QStringLiteral("Address is not available from the local machine");
+    case PermissionDenied: return QStringLiteral("Permission denied");
     case AddressInUse: return QStringLiteral("Address in use");
     case NetworkUnreachable: return QStringLiteral("The network cannot be reached from this host at this time");
     case ConnectionAborted: return QStringLiteral("Connection is aborted due to timeout or other failure");

@@ -30,6 +30,7 @@ QString SocketStateName(int state);
 
 // Error numbers and descriptions, Winsock-style, as the console and the reports show them.
 namespace SocketErrors {
+constexpr int PermissionDenied = 10013;
 constexpr int AddressNotAvailable = 10049;
 constexpr int AddressInUse = 10048;
 constexpr int NetworkUnreachable = 10051;

@@ -2,6 +2,7 @@
 
 #include "MailRetriever.h"
 #include "MailSender.h"
+#include "POP3Server.h"
 #include "QtSocket.h"
 #include "frmMain.h"
 #include "frmSend.h"
@@ -45,5 +46,20 @@ void CreateMainSender(frmMain& mainWindow, ProtocolObjects& objects)
     } catch (const std::exception& error) {
         StoreLastError(error);
         ReportSpecificException(16, QStringLiteral("MailSender"), QStringLiteral("Initialize"), QString());
+    }
+}
+
+void CreateMainPOP3Server(frmMain& mainWindow, ProtocolObjects& objects)
+{
+    try {
+        objects.wsPOP3Listener = std::make_unique<QtSocket>();
+        objects.wsPOP3Transceiver = std::make_unique<QtSocket>();
+        objects.MainPOP3Server = std::make_unique<POP3Server>(*objects.wsPOP3Listener, *objects.wsPOP3Transceiver);
+        POP3Server& server = *objects.MainPOP3Server;
+        mainWindow.runPOP3Server = [&server] { server.Run(); };
+        mainWindow.stopPOP3Server = [&server] { server.Stop(); };
+    } catch (const std::exception& error) {
+        StoreLastError(error);
+        ReportSpecificException(16, QStringLiteral("POP3Server"), QStringLiteral("Initialize"), QString());
     }
 }

@@ -6,6 +6,7 @@
 
 class MailRetriever;
 class MailSender;
+class POP3Server;
 class QtSocket;
 class frmMain;
 class frmSend;
@@ -19,6 +20,9 @@ struct ProtocolObjects {
     std::unique_ptr<QtSocket> wsSender;
     std::unique_ptr<frmSend> composeWindow;
     std::unique_ptr<MailSender> MainSender;
+    std::unique_ptr<QtSocket> wsPOP3Listener;
+    std::unique_ptr<QtSocket> wsPOP3Transceiver;
+    std::unique_ptr<POP3Server> MainPOP3Server;
 };
 
 // Creates the retriever, bound to the main window's progress bar, icon, Receive command and
@@ -28,3 +32,7 @@ void CreateMainRetriever(frmMain& mainWindow, ProtocolObjects& objects);
 // Creates the sender with its compose window (hidden) and binds them to the main window's
 // Send command and closing. A failure is reported as the sender's "Initialize".
 void CreateMainSender(frmMain& mainWindow, ProtocolObjects& objects);
+
+// Creates the local POP3 server with its two sockets and binds it to the main window's run and
+// stop commands. A failure is reported as the server's "Initialize".
+void CreateMainPOP3Server(frmMain& mainWindow, ProtocolObjects& objects);

@@ -77,7 +77,10 @@ StartUpOutcome RunSteps(frmMain& mainWindow, ProtocolObjects& objects)
 
     CreateMainRetriever(mainWindow, objects);
     CreateMainSender(mainWindow, objects);
+    CreateMainPOP3Server(mainWindow, objects);
     mainWindow.StartAutoretrieveClock();
+    if (app.POP3RunsAtStartup == "Y")
+        mainWindow.RunPOP3Server();
     return StartUpOutcome::Running;
 }
 

@@ -32,7 +32,6 @@ constexpr int StatusFrameHeight = 615;
 constexpr int StatusTop = 180;
 constexpr int StatusHeight = 315;
 constexpr int AutoretrieveTickMs = 100;
-constexpr int POP3TickMs = 50;
 } // namespace
 
 frmMain::frmMain() : mMainIcon(Icons::MainIcon()), mReceiveIcon(Icons::ReceiveIcon())
@@ -44,7 +43,6 @@ frmMain::frmMain() : mMainIcon(Icons::MainIcon()), mReceiveIcon(Icons::ReceiveIc
     resize(Twips::ToPixels(FormWidth), Twips::ToPixels(FormHeight));
     // Timer1 stays idle until start-up has run.
     connect(&Timer1, &QTimer::timeout, this, [this] { GuardEntryPoint(QStringLiteral("In frmMain Timer1."), [this] { Timer1Tick(); }); });
-    tmrPOP3.setInterval(POP3TickMs);
     App().resumeClose = [this] { close(); };
     showAccountWindow = [this] { ShowAccountWindow(this); };
 }
@@ -88,8 +86,8 @@ void frmMain::BuildMenus()
     mnuSetRetrievalInterval = item(bar, QStringLiteral("&Interval"), &frmMain::mnuSetRetrievalInterval_Click);
     QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
     mnuSetPOP3 = item(tools, QStringLiteral("&Set POP3"), nullptr);
-    mnuRunPOP3 = item(tools, QStringLiteral("&Run POP3 Server"), nullptr);
-    mnuStopPOP3Server = item(tools, QStringLiteral("S&top POP3 Server"), nullptr);
+    mnuRunPOP3 = item(tools, QStringLiteral("&Run POP3 Server"), &frmMain::RunPOP3Server);
+    mnuStopPOP3Server = item(tools, QStringLiteral("S&top POP3 Server"), &frmMain::mnuStopPOP3Server_Click);
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     mnuHelp = item(help, QStringLiteral("&Help"), &frmMain::mnuHelp_Click);
     mnuAbout = item(help, QStringLiteral("&About"), &frmMain::mnuAbout_Click);
@@ -160,6 +158,18 @@ void frmMain::mnuSetRetrievalInterval_Click()
     WritePreferences();
 }
 
+void frmMain::RunPOP3Server()
+{
+    if (runPOP3Server)
+        runPOP3Server();
+}
+
+void frmMain::mnuStopPOP3Server_Click()
+{
+    if (stopPOP3Server)
+        stopPOP3Server();
+}
+
 void frmMain::mnuViewMail_Click() { ViewMail(this); }
 
 void frmMain::mnuHelp_Click()
@@ -215,7 +225,6 @@ void frmMain::closeEvent(QCloseEvent* event)
     if (!mClosed) {
         mClosed = true;
         Timer1.stop();
-        tmrPOP3.stop();
         mConsoleView->Refresh();
         GuardEntryPoint(QStringLiteral("In frmMain closing."), [] { SaveConsoleToLog(App().mainConsole); });
         if (closeComposeWindow)

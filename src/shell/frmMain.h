@@ -39,11 +39,18 @@ public:
     std::function<void()> closeComposeWindow;
     // Shows the account window modally ("&User", start-up, a refused password).
     std::function<void()> showAccountWindow;
+    // Start and stop the local POP3 server.
+    std::function<void()> runPOP3Server;
+    std::function<void()> stopPOP3Server;
+
+    // "&Run POP3 Server" and start-up's step for a server that runs at start-up.
+    void RunPOP3Server();
 
     void mnuReceiveMail_Click();
     void mnuSend_Click();
     void mnuSetRetrievalInterval_Click();
     void mnuViewMail_Click();
+    void mnuStopPOP3Server_Click();
     void mnuHelp_Click();
     void mnuAbout_Click();
 
@@ -53,7 +60,6 @@ public:
     QLineEdit* txtStatus = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     QTimer Timer1;
-    QTimer tmrPOP3;
 
     QAction* mnuReceiveMail = nullptr;
     QAction* mnuSend = nullptr;

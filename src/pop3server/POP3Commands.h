@@ -1,0 +1,42 @@
+#pragma once
+// The local POP3 server's reading of command lines and its shaping of message text for the
+// wire. Pure functions over bytes: no sockets, no files, no state.
+
+#include <QByteArray>
+
+namespace POP3Commands {
+
+// The command of a line: its first four bytes (all of a shorter line), upper-cased, so that
+// "user" is USER and "LISTING 1" is LIST.
+QByteArray CommandOf(const QByteArray& line);
+
+// The argument of USER and PASS: from the sixth byte up to the next blank (or the line's end).
+QByteArray NameArgument(const QByteArray& line);
+
+// The argument of LIST, RETR, DELE, UIDL and TOP, as the line's blank-separated fields give it.
+struct NumberArgument {
+    bool present = false;   // the line has a field after the command (possibly empty)
+    QByteArray text;        // that field as sent
+    qint32 value = 0;       // the number, when errorNumber is 0
+    int errorNumber = 0;    // 13: not a number; 6: outside the 32-bit range
+};
+
+// The field at `index` (1: the first after the command) read as a 32-bit number.
+NumberArgument NumberField(const QByteArray& line, int index = 1);
+
+// Converts an optionally signed run of decimal digits (13 / 6 as above).
+NumberArgument ToNumber(const QByteArray& text);
+
+// A file's text as the answer to RETR sends it after "+OK": every line that begins with "."
+// gets one more, line ends go out as CR LF, and the terminating CR LF "." CR LF follows. A text
+// that already ends with that terminator loses it first.
+QByteArray StuffedMessage(const QByteArray& text);
+
+// The header lines, the empty line and the first `bodyLines` body lines (none when negative),
+// stuffed and terminated as StuffedMessage. A text without an empty line is all header.
+QByteArray StuffedTop(const QByteArray& text, qint32 bodyLines);
+
+// The unique id UIDL gives a message: the lowercase hexadecimal SHA-1 of its file name's bytes.
+QByteArray UniqueId(const QByteArray& fileName);
+
+} // namespace POP3Commands

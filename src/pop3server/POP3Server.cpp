@@ -579,6 +579,9 @@ void POP3Server::CloseSocket(SocketAdapter& socket)
 void POP3Server::OnConnectionRequest(qintptr requestID)
 {
     QByteArray& state = ServerState();
+    // A request still queued when the server stopped goes unanswered; its connection is closed.
+    if (state.isEmpty())
+        return;
     if (mRetrSock.State() != SocketState::Closed) {
         LogLine("Cannot accept new incoming connection while Tranceive Socket is still in not-closed state.");
         // A stop already under way is not undone by a knocking client.

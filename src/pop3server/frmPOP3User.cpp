@@ -1,0 +1,145 @@
+#include "frmPOP3User.h"
+
+#include "AppState.h"
+#include "Dialogs.h"
+#include "FormHelpers.h"
+#include "ParsePreferences.h"
+#include "Text8.h"
+#include "Trimmers.h"
+#include "modGeneralExceptionHandler.h"
+#include "modMain.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+constexpr int ClientWidth = 4770;
+constexpr int ClientHeight = 2505;
+// A little wider than laid out (1215), so that "save to disk" shows whole in this font.
+constexpr int SaveBoxWidth = 1320;
+
+// Blanks only: a tab typed at either end is kept.
+QByteArray TrimBlanks(const QString& text) { return TrimRightChars(TrimLeftChars(Text8::FromDisplay(text), " "), " "); }
+
+QByteArray YesNo(const QCheckBox& box) { return box.isChecked() ? "Y" : "N"; }
+
+template <typename Control>
+Control* Place(Control* control, const TwipRect& rect)
+{
+    SetWidgetTwips(*control, rect);
+    return control;
+}
+
+} // namespace
+
+frmPOP3User::frmPOP3User(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("SET POP3 SERVER DATA"));
+    UseDesignFont(*this);
+    setFixedSize(Twips::ToPixels(ClientWidth), Twips::ToPixels(ClientHeight));
+
+    frmReceiveServer = Place(new QGroupBox(this), { 120, 0, 4575, 1935 });
+    QGroupBox* frame = frmReceiveServer;
+    Place(new QLabel(QStringLiteral("user name:"), frame), { 120, 360, 975, 255 });
+    txtUserName = Place(new QLineEdit(frame), { 1200, 360, 3255, 285 });
+    Place(new QLabel(QStringLiteral("password:"), frame), { 120, 600, 975, 255 });
+    txtPassword = Place(new QLineEdit(frame), { 1200, 600, 1815, 285 });
+    chkSaveToDisk = Place(new QCheckBox(QStringLiteral("save to disk"), frame), { 3240, 600, SaveBoxWidth, 255 });
+    Place(new QLabel(QStringLiteral("folder:"), frame), { 120, 840, 975, 255 });
+    txtFolder = Place(new QLineEdit(frame), { 1200, 840, 3255, 285 });
+    chkRunAtStartup = Place(new QCheckBox(QStringLiteral("run server at startup"), frame), { 1200, 1200, 1935, 255 });
+    chkDeleteIfRequested
+        = Place(new QCheckBox(QStringLiteral("delete message(s) if user requested"), frame), { 1200, 1440, 3255, 255 });
+
+    cmdApply = Place(new QPushButton(QStringLiteral("&Set"), this), { 2520, 2040, 2175, 375 });
+    cmdCancel = Place(new QPushButton(QStringLiteral("&Cancel"), this), { 120, 2040, 2295, 375 });
+    // Neither button is the default or the cancel button: Enter and Esc act only in the text boxes.
+    cmdApply->setAutoDefault(false);
+    cmdCancel->setAutoDefault(false);
+
+    const QList<QWidget*> tabOrder { txtUserName, txtPassword, chkSaveToDisk, txtFolder, cmdApply, cmdCancel,
+        chkRunAtStartup, chkDeleteIfRequested };
+    for (qsizetype i = 1; i < tabOrder.size(); ++i)
+        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    for (QLineEdit* box : { txtUserName, txtPassword, txtFolder })
+        box->installEventFilter(this);
+    connect(cmdApply, &QPushButton::clicked, this,
+        [this] { GuardEntryPoint(QStringLiteral("In frmPOP3User Set."), [this] { cmdApply_Click(); }); });
+    connect(cmdCancel, &QPushButton::clicked, this, &frmPOP3User::cmdCancel_Click);
+
+    // Form_Load
+    const AppState& app = App();
+    txtUserName->setText(Text8::ToDisplay(app.POP3User));
+    txtPassword->setText(Text8::ToDisplay(app.POP3UserPassword));
+    txtFolder->setText(Text8::ToDisplay(app.POP3UserFolder));
+    chkSaveToDisk->setChecked(app.POP3UserSavePassword == "Y");
+    chkRunAtStartup->setChecked(app.POP3RunsAtStartup == "Y");
+    chkDeleteIfRequested->setChecked(app.POP3DeleteIfRequested != "N");
+}
+
+void frmPOP3User::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    CenterForm(*this);
+}
+
+void frmPOP3User::cmdApply_Click()
+{
+    AppState& app = App();
+    app.POP3UserFolder = TrimBlanks(txtFolder->text());
+    // Decoded as start-up decodes it, so both name the same folder.
+    app.POP3MailBoxPath = JoinPath(app.MailFolderPath, QString::fromLocal8Bit(app.POP3UserFolder));
+    // Created at once, so that the server's next login lists the new folder.
+    const QString problem = EnsureFolder(app.POP3MailBoxPath);
+    if (!problem.isEmpty())
+        app.dialogs->MsgBox(problem, MsgBoxStyle::OkOnly);
+    app.POP3DeleteIfRequested = YesNo(*chkDeleteIfRequested);
+    app.POP3RunsAtStartup = YesNo(*chkRunAtStartup);
+    app.POP3User = TrimBlanks(txtUserName->text());
+    app.POP3UserPassword = TrimBlanks(txtPassword->text());
+    WriteMainNote("POP3 User: " + app.POP3User);
+    WriteMainNote("POP3 Folder: " + app.POP3UserFolder);
+    app.POP3UserSavePassword = YesNo(*chkSaveToDisk);
+    WriteMainNote(app.POP3UserSavePassword == "Y" ? "POP3 Password WILL BE SAVED to a disk." : "POP3 Password will NOT BE SAVED to a disk.");
+    WritePreferences();
+    accept();
+}
+
+void frmPOP3User::cmdCancel_Click() { reject(); }
+
+bool frmPOP3User::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Escape) {
+            cmdCancel_Click();
+            return true;
+        }
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            cmdApply->click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void frmPOP3User::keyPressEvent(QKeyEvent* event)
+{
+    // Outside the text boxes Esc does not close the window (the dialog's own handling would).
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void ShowPOP3SettingsWindow(QWidget* parent)
+{
+    frmPOP3User window(parent);
+    App().dialogs->ShowModal(window);
+}

@@ -1,7 +1,9 @@
 #include "StartUp.h"
 
 #include "Console.h"
+#include "POP3Server.h"
 #include "ProtocolObjects.h"
+#include "QtSocket.h"
 #include "frmSend.h"
 #include "TestApp.h"
 #include "frmMain.h"
@@ -22,6 +24,8 @@ const QStringList MailStoreFolders { "MailFolder", "MailFolder/SentMessages", "M
 
 class StartUpTest : public AppTest {
 protected:
+    // The local server takes any free port instead of 110.
+    StartUpTest() { App().POP3ServerPort = 0; }
     StartUpOutcome Start() { return Main(window, objects); }
     QByteArray ConsoleText() const { return App().mainConsole.boxText(); }
     bool IsFolder(const QString& relative) const { return QFileInfo(AppPath(relative)).isDir(); }
@@ -78,6 +82,57 @@ TEST_F(StartUpTest, FlagsAreUpperCasedOnlyForTheLocalServer)
     EXPECT_EQ(App().SaveReceivePassword, "y");
     // "y" is not "Y": the receive account counts as incomplete, so no account notes.
     EXPECT_FALSE(ConsoleText().contains("Receive User: "));
+}
+
+// Connects to the local server and returns its greeting.
+QByteArray GreetingFrom(quint16 port)
+{
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, port);
+    QByteArray greeting;
+    WaitFor([&] {
+        greeting += client.readAll();
+        return greeting.endsWith("\r\n");
+    });
+    return greeting;
+}
+
+TEST_F(StartUpTest, LocalServerStartsWithTheProgramWhenSetAndRunsAndStopsFromTheMenu)
+{
+    WriteAppFile("preferences.txt", "POP3RunsAtStartup=y\r\n");
+    Start();
+    ASSERT_TRUE(objects.MainPOP3Server);
+    EXPECT_EQ(App().POP3ServerState, "S");
+    ASSERT_TRUE(WaitFor([] { return App().POP3ServerState == "L"; }));
+    EXPECT_EQ(GreetingFrom(objects.wsPOP3Listener->LocalPort()), "+OK Wrenpost. 1.0.27. Corvane, Inc.\r\n");
+
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round);
+        window.mnuStopPOP3Server->trigger();
+        ASSERT_TRUE(WaitFor([] { return App().POP3ServerState.isEmpty(); }));
+        EXPECT_EQ(objects.wsPOP3Listener->State(), SocketState::Closed);
+        // Stopping a stopped server changes nothing.
+        const QByteArray console = ConsoleText();
+        window.mnuStopPOP3Server->trigger();
+        QTest::qWait(120);
+        EXPECT_EQ(ConsoleText(), console);
+        EXPECT_FALSE(objects.MainPOP3Server->tmrPOP3.isActive());
+
+        window.mnuRunPOP3->trigger();
+        window.mnuRunPOP3->trigger();
+        EXPECT_EQ(dialogs.Texts().count("POP3 server is already running."), round);
+        ASSERT_TRUE(WaitFor([] { return App().POP3ServerState == "L"; }));
+        EXPECT_EQ(GreetingFrom(objects.wsPOP3Listener->LocalPort()), "+OK Wrenpost. 1.0.27. Corvane, Inc.\r\n");
+    }
+}
+
+TEST_F(StartUpTest, LocalServerStaysStoppedUnlessSetToRun)
+{
+    WriteAppFile("preferences.txt", "POP3RunsAtStartup=yes\r\n");
+    Start();
+    ASSERT_TRUE(objects.MainPOP3Server);
+    EXPECT_EQ(App().POP3ServerState, "");
+    EXPECT_FALSE(objects.MainPOP3Server->tmrPOP3.isActive());
 }
 
 TEST_F(StartUpTest, BlankUserCountsAsEmpty)

@@ -32,6 +32,13 @@ QByteArray Bytes(const QString& text) { return text.toUtf8(); }
 
 QByteArray NameBytes(const QString& fileName) { return QFile::encodeName(fileName); }
 
+// A console line that cannot be written (the console log full, say) does not hold up the
+// dialog: the step goes on without it.
+void Trace(void (*writer)(const QByteArray&), const QByteArray& text)
+{
+    PassOverFailure([&] { writer(text); });
+}
+
 // The answer to an argument that is not a 32-bit number; `what` names what it should be.
 QByteArray NotANumber(const NumberArgument& argument, const char* what)
 {
@@ -177,7 +184,7 @@ bool POP3Server::Act(const QByteArray& state)
 bool POP3Server::StartListening()
 {
     try {
-        WriteMainNote("\r\n\r\n");
+        Trace(WriteMainNote, "\r\n\r\n");
         LogLine(QByteArray(45, '*'));
         LogLine("Server starts. Time: " + TimeOfDay() + ".");
         mListenErrText.clear();
@@ -549,9 +556,9 @@ void POP3Server::Shut()
     ServerState() = "";
 }
 
-void POP3Server::LogLine(const QByteArray& text) { WriteMainNote("POP3: " + text); }
-void POP3Server::LogReceived(const QByteArray& text) { WriteMainReceived("POP3: " + text); }
-void POP3Server::LogSent(const QByteArray& text) { WriteMainSent("POP3: " + text); }
+void POP3Server::LogLine(const QByteArray& text) { Trace(WriteMainNote, "POP3: " + text); }
+void POP3Server::LogReceived(const QByteArray& text) { Trace(WriteMainReceived, "POP3: " + text); }
+void POP3Server::LogSent(const QByteArray& text) { Trace(WriteMainSent, "POP3: " + text); }
 
 void POP3Server::SendRaw(const QByteArray& text)
 {
@@ -594,8 +601,8 @@ void POP3Server::OnConnectionRequest(qintptr requestID)
         mRetrSock.Accept(requestID);
     } catch (const std::exception& error) {
         StoreLastError(error);
-        WriteMainNote("Exception when trying to accept incoming connection: \r\n" + Number(App().LastErrNumber) + ' '
-            + Bytes(App().LastErrDescription));
+        Trace(WriteMainNote, "Exception when trying to accept incoming connection: \r\n" + Number(App().LastErrNumber)
+                + ' ' + Bytes(App().LastErrDescription));
         state = "E";
         ScheduleStep();
         return;
@@ -645,13 +652,13 @@ void POP3Server::OnRetrError(int number, const QString& description)
 
 void POP3Server::OnRetrConnected()
 {
-    WriteMainNote("POP3 Transciever Socket connected to " + Bytes(mRetrSock.RemoteHost()));
+    Trace(WriteMainNote, "POP3 Transciever Socket connected to " + Bytes(mRetrSock.RemoteHost()));
     ScheduleStep();
 }
 
 void POP3Server::OnListenClosed()
 {
-    WriteMainNote("POP3 Listen Socket Closed Event.");
+    Trace(WriteMainNote, "POP3 Listen Socket Closed Event.");
     ScheduleStep();
 }
 

@@ -1,0 +1,269 @@
+// Real POP3 clients (Python's poplib, curl, mpop, fetchmail) against the program's own POP3
+// server on a 127.0.0.1 port chosen at run time. The server runs in this process on this thread;
+// each client runs as a child process while the test turns the event loop, so the server serves
+// it. What the clients received is compared byte for byte with hand-written files in
+// tests/fixtures/pop3server-peers:
+//   mailbox/   the message files put into the served folder (bare LF line ends, lines that begin
+//              with "." or "..", a line that is only ".", no final line end, a file that ends
+//              with CR LF "." CR LF);
+//   received/  each message as a client must see it once the dot-stuffing is undone;
+//   poplib/, curl/, mpop/, fetchmail/  what each client wrote down.
+#include "PeerHarness.h"
+
+#include "AppState.h"
+#include "Console.h"
+#include "POP3Server.h"
+#include "QtSocket.h"
+#include "TestApp.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+const QString ClientScript = QStringLiteral(WRENPOST_PEERS_DIR "/pop3_client.py");
+const QString PeerPython = QStringLiteral(WRENPOST_PEER_PYTHON);
+
+const QByteArray User = "wren";
+const QByteArray Password = "Kestrel-42x";
+const QByteArray WrongPassword = "Kestrel-41y";
+
+// The mailbox's files in the order the server lists them (by name, ignoring case).
+const QStringList MessageNames { QStringLiteral("A-plain.txt"), QStringLiteral("b-dots.txt"),
+    QStringLiteral("C-bare-lf.txt"), QStringLiteral("d-no-final-line-end.txt"), QStringLiteral("E-terminated.txt") };
+
+// A client that has not finished by then is killed and the test fails.
+constexpr int ClientLimitMs = 20000;
+// How long the server may take to start listening, or to be ready for the next client.
+constexpr int ServerWaitMs = 5000;
+
+QByteArray PeerFixture(const QString& name) { return Fixture(QStringLiteral("pop3server-peers/") + name); }
+
+QStringList FilesIn(const QString& folder) { return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name | QDir::IgnoreCase); }
+
+struct ClientRun {
+    bool finished = false;
+    int exitCode = -1;
+    QByteArray output;
+    QByteArray errors;
+};
+
+class POP3ServerPeerTest : public AppTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(work.isValid());
+        AppState& app = App();
+        app.MailFolderPath = AppPath(QStringLiteral("MailFolder"));
+        app.InBoxPath = AppPath(QStringLiteral("MailFolder/InBox"));
+        app.POP3UserFolder = "POP3MailBox";
+        app.POP3MailBoxPath = AppPath(QStringLiteral("MailFolder/POP3MailBox"));
+        app.DeletedMessagesPath = AppPath(QStringLiteral("MailFolder/Deleted_Messages"));
+        ASSERT_TRUE(QDir().mkpath(app.POP3MailBoxPath));
+        ASSERT_TRUE(QDir().mkpath(app.DeletedMessagesPath));
+        app.POP3User = User;
+        app.POP3UserPassword = Password;
+        app.POP3DeleteIfRequested = "Y";
+        for (const QString& name : MessageNames)
+            PutMessage(name);
+
+        port = FreeLoopbackPort();
+        ASSERT_NE(port, 0);
+        app.POP3ServerPort = port;
+        server = std::make_unique<POP3Server>(listener, transceiver);
+        server->Run();
+        ASSERT_TRUE(WaitFor([] { return App().POP3ServerState == "L"; }, ServerWaitMs)) << Console().toStdString();
+    }
+
+    void TearDown() override
+    {
+        if (server) {
+            server->Stop();
+            EXPECT_TRUE(WaitFor([] { return App().POP3ServerState.isEmpty(); }, ServerWaitMs)) << Console().toStdString();
+        }
+        EXPECT_TRUE(dialogs.shown.isEmpty()) << dialogs.Texts().join(QLatin1Char('\n')).toStdString();
+    }
+
+    void PutMessage(const QString& name)
+    {
+        QFile file(MailboxPath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(PeerFixture(QStringLiteral("mailbox/") + name));
+    }
+
+    // Runs a client to its end while this thread's event loop serves it, then waits until the
+    // server is ready for the next client.
+    ClientRun RunClient(const QString& program, const QStringList& arguments,
+        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+    {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(work.path());
+        process.start(program, arguments);
+        ClientRun run;
+        run.finished = WaitFor([&process] { return process.state() == QProcess::NotRunning; }, ClientLimitMs);
+        if (!run.finished) {
+            process.kill();
+            process.waitForFinished(ServerWaitMs);
+        }
+        if (process.error() == QProcess::FailedToStart)
+            run.errors = program.toLocal8Bit() + " did not start: " + process.errorString().toLocal8Bit();
+        else if (process.exitStatus() == QProcess::NormalExit)
+            run.exitCode = process.exitCode();
+        run.output += process.readAllStandardOutput();
+        run.errors += process.readAllStandardError();
+        EXPECT_TRUE(run.finished) << program.toStdString() << " did not end within " << ClientLimitMs / 1000 << " s\n"
+                                  << Report(run);
+        EXPECT_TRUE(WaitFor([] { return App().POP3ServerState == "L"; }, ServerWaitMs))
+            << "the server is not listening again after the client's session\n"
+            << Report(run);
+        return run;
+    }
+
+    // What the client and the server said, for a failure message.
+    std::string Report(const ClientRun& run) const
+    {
+        return "--- client output:\n" + run.output.toStdString() + "\n--- client errors:\n" + run.errors.toStdString()
+            + "\n--- server console:\n" + Console().toStdString();
+    }
+
+    // The whole main console: what spilled into console.txt and what the box still holds.
+    QByteArray Console() const { return ReadAppFile(QStringLiteral("console.txt")) + App().mainConsole.boxText(); }
+
+    QString MailboxPath(const QString& name) const { return App().POP3MailBoxPath + QLatin1Char('/') + name; }
+    QString WorkPath(const QString& name) const { return work.filePath(name); }
+    QByteArray WorkFile(const QString& name) const { return ReadFile(WorkPath(name)); }
+    QString Url(const QString& path = QString()) const
+    {
+        return QStringLiteral("pop3://127.0.0.1:%1/%2").arg(port).arg(path);
+    }
+
+    // A private file the client reads its settings from: mode 0600, as mpop and fetchmail demand.
+    void WriteSettings(const QString& name, const QByteArray& text) const
+    {
+        QFile file(WorkPath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        file.close();
+        ASSERT_TRUE(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    }
+
+    // Every message was retrieved and deleted: the served folder is empty and Deleted_Messages
+    // holds each file unchanged.
+    void ExpectAllMovedToDeleted()
+    {
+        EXPECT_EQ(FilesIn(App().POP3MailBoxPath), QStringList());
+        EXPECT_EQ(FilesIn(App().DeletedMessagesPath), MessageNames);
+        for (const QString& name : MessageNames)
+            EXPECT_TRUE(SameBytes(PeerFixture(QStringLiteral("mailbox/") + name),
+                ReadFile(App().DeletedMessagesPath + QLatin1Char('/') + name)))
+                << name.toStdString();
+    }
+
+    // The console holds `line` (without its CR LF) as a whole line.
+    void ExpectConsoleLine(const QByteArray& line) const
+    {
+        const QByteArray console = Console();
+        EXPECT_TRUE(console.startsWith(line + "\r\n") || console.contains("\r\n" + line + "\r\n"))
+            << "no console line \"" << line.toStdString() << "\" in:\n"
+            << console.toStdString();
+    }
+
+    QTemporaryDir work;
+    quint16 port = 0;
+    QtSocket listener;
+    QtSocket transceiver;
+    std::unique_ptr<POP3Server> server;
+};
+
+// --- Python's poplib ------------------------------------------------------------------------
+
+TEST_F(POP3ServerPeerTest, PoplibWholeSessionListsRetrievesAndDeletes)
+{
+    const ClientRun run = RunClient(PeerPython,
+        { ClientScript, QString::number(port), QString::fromLatin1(User), QString::fromLatin1(Password), work.path(),
+            QStringLiteral("session"), QStringLiteral("2"), QStringLiteral("4") });
+    ASSERT_EQ(run.exitCode, 0) << Report(run);
+
+    EXPECT_TRUE(SameBytes(PeerFixture(QStringLiteral("poplib/session-wire.bin")), WorkFile(QStringLiteral("wire.bin"))));
+    EXPECT_TRUE(SameBytes(PeerFixture(QStringLiteral("poplib/session-responses.txt")), WorkFile(QStringLiteral("responses.txt"))));
+    EXPECT_TRUE(SameBytes(PeerFixture(QStringLiteral("poplib/list.txt")), WorkFile(QStringLiteral("list.txt"))));
+    EXPECT_TRUE(SameBytes(PeerFixture(QStringLiteral("poplib/uidl.txt")), WorkFile(QStringLiteral("uidl.txt"))));
+    for (int n = 1; n <= MessageNames.size(); ++n) {
+        const QString& name = MessageNames[n - 1];
+        EXPECT_TRUE(SameBytes(PeerFixture(QStringLiteral("received/") + name), WorkFile(QStringLiteral("%1.eml").arg(n))))
+            << "message " << n << ", " << name.toStdString();
+    }
+
+    // Messages 2 and 4 moved, unchanged; the others stayed.
+    EXPECT_EQ(FilesIn(App().POP3MailBoxPath),
+        (QStringList { QStringLiteral("A-plain.txt"), QStringLiteral("C-bare-lf.txt"), QStringLiteral("E-terminated.txt") }));
+    EXPECT_EQ(FilesIn(App().DeletedMessagesPath),
+        (QStringList { QStringLiteral("b-dots.txt"), QStringLiteral("d-no-final-line-end.txt") }));
+    for (const QString& name : FilesIn(App().DeletedMessagesPath))
+        EXPECT_TRUE(SameBytes(PeerFixture(QStringLiteral("mailbox/") + name),
+            ReadFile(App().DeletedMessagesPath + QLatin1Char('/') + name)))
+            << name.toStdString();
+
+    // The main console traces the dialog with "POP3: " in front and never shows the password.
+    ExpectConsoleLine("<POP3: USER wren");
+    ExpectConsoleLine("<POP3: PASS *******");
+    ExpectConsoleLine(">POP3: +OK Ready to deliver mail.");
+    ExpectConsoleLine("<POP3: UIDL");
+    ExpectConsoleLine("<POP3: RETR 5");
+    ExpectConsoleLine(":POP3: Sending message 2: b-dots.txt");
+    ExpectConsoleLine("<POP3: DELE 4");
+    ExpectConsoleLine(">POP3: +OK message 4 marked for deletion.");
+    ExpectConsoleLine(">POP3: +OK Have a Wrenpost. (3 messages left.)");
+    EXPECT_FALSE(Console().contains(Password)) << Console().toStdString();
+}
+
+TEST_F(POP3ServerPeerTest, PoplibWrongPasswordThenTheRightOneOnTheSameConnection)
+{
+    const ClientRun run = RunClient(PeerPython,
+        { ClientScript, QString::number(port), QString::fromLatin1(User), QString::fromLatin1(Password), work.path(),
+            QStringLiteral("retry"), QString::fromLatin1(WrongPassword) });
+    ASSERT_EQ(run.exitCode, 0) << Report(run);
+
+    EXPECT_TRUE(SameBytes(PeerFixture(QStringLiteral("poplib/retry-wire.bin")), WorkFile(QStringLiteral("wire.bin"))));
+    EXPECT_TRUE(SameBytes(PeerFixture(QStringLiteral("poplib/retry-responses.txt")), WorkFile(QStringLiteral("responses.txt"))));
+    EXPECT_EQ(FilesIn(App().POP3MailBoxPath), MessageNames);
+    EXPECT_EQ(FilesIn(App().DeletedMessagesPath), QStringList());
+    ExpectConsoleLine(":POP3: incorrect password.");
+    ExpectConsoleLine(">POP3: -ERR incorrect logon");
+    ExpectConsoleLine(":POP3: password is correct");
+    EXPECT_FALSE(Console().contains(Password) || Console().contains(WrongPassword)) << Console().toStdString();
+}
+
+// --- curl -----------------------------------------------------------------------------------
+
+TEST_F(POP3ServerPeerTest, CurlListsTheMailbox)
+{
+    const ClientRun run = RunClient(QStringLiteral("curl"),
+        { QStringLiteral("--silent"), QStringLiteral("--show-error"), QStringLiteral("--verbose"), QStringLiteral("--max-time"),
+            QStringLiteral("15"), QStringLiteral("--user"), QString::fromLatin1(User + ':' + Password), Url() });
+    ASSERT_EQ(run.exitCode, 0) << Report(run);
+    EXPECT_TRUE(SameBytes(PeerFixture(QStringLiteral("curl/list.txt")), run.output)) << Report(run);
+    ExpectConsoleLine("<POP3: CAPA");
+    ExpectConsoleLine("<POP3: LIST");
+    EXPECT_EQ(FilesIn(App().POP3MailBoxPath), MessageNames);
+}
+
+TEST_F(POP3ServerPeerTest, CurlRetrievesOneMessageByNumber)
+{
+    const ClientRun run = RunClient(QStringLiteral("curl"),
+        { QStringLiteral("--silent"), QStringLiteral("--show-error"), QStringLiteral("--verbose"), QStringLiteral("--max-time"),
+            QStringLiteral("15"), QStringLiteral("--user"), QString::fromLatin1(User + ':' + Password), Url(QStringLiteral("2")) });
+    ASSERT_EQ(run.exitCode, 0) << Report(run);
+    EXPECT_TRUE(SameBytes(PeerFixture(QStringLiteral("received/b-dots.txt")), run.output)) << Report(run);
+    ExpectConsoleLine("<POP3: RETR 2");
+    ExpectConsoleLine(":POP3: Sending message 2: b-dots.txt");
+    EXPECT_EQ(FilesIn(App().POP3MailBoxPath), MessageNames);
+}
+
+} // namespace

@@ -500,6 +500,21 @@ TEST_F(POP3ServerTest, ErrorsStopTheServer)
     EXPECT_TRUE(Console().contains(":POP3: Impossible POP3 Dialog state: \"Z\". Bug in program.\r\n"));
 }
 
+TEST_F(POP3ServerTest, AFailedDataArrivalIsReportedAtOnceAndStopsTheServer)
+{
+    LogIn();
+    transceiver.getDataError = SocketErrors::ConnectionAborted;
+    transceiver.injectFromPeer("STAT\r\n");
+    Settle();
+    ASSERT_EQ(dialogs.shown.size(), 1);
+    EXPECT_EQ(dialogs.shown[0].title, "EXCEPTION");
+    EXPECT_TRUE(dialogs.shown[0].text.contains("mRetrSock_DataArrival"));
+    EXPECT_TRUE(Console().contains(":POP3: Exception at POP3 Dialog:\r\n10053 Connection is aborted due to timeout or "
+                                   "other failure\r\nIn DataArrival.\r\n"));
+    EXPECT_EQ(State(), "");
+    EXPECT_EQ(transceiver.takeWritten(), "");
+}
+
 TEST_F(POP3ServerTest, AListingThatFailsStopsTheServer)
 {
     App().POP3MailBoxPath = AppPath("MailFolder/Missing");

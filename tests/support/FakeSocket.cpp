@@ -42,7 +42,12 @@ void FakeSocket::SendData(const QByteArray& data)
         onWritten();
 }
 
-QByteArray FakeSocket::GetData() { return std::exchange(mReceived, QByteArray()); }
+QByteArray FakeSocket::GetData()
+{
+    if (getDataError != 0)
+        throw AppError(getDataError, SocketErrors::Description(getDataError));
+    return std::exchange(mReceived, QByteArray());
+}
 
 void FakeSocket::Close()
 {

@@ -35,6 +35,9 @@ public:
     // Called after each SendData, with everything written and not yet taken.
     std::function<void()> onWritten;
 
+    // GetData raises this error number instead of returning data (0: it does not).
+    int getDataError = 0;
+
     SocketState state = SocketState::Closed;
     int connects = 0;
     int closes = 0;

@@ -8,6 +8,7 @@
 #include "FormHelpers.h"
 #include "Icons.h"
 #include "frmFile.h"
+#include "frmPOP3User.h"
 #include "frmUser.h"
 #include "NestedLoop.h"
 #include "ParsePreferences.h"
@@ -85,7 +86,7 @@ void frmMain::BuildMenus()
     connect(mnuUser, &QAction::triggered, this, [this] { showAccountWindow(); });
     mnuSetRetrievalInterval = item(bar, QStringLiteral("&Interval"), &frmMain::mnuSetRetrievalInterval_Click);
     QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
-    mnuSetPOP3 = item(tools, QStringLiteral("&Set POP3"), nullptr);
+    mnuSetPOP3 = item(tools, QStringLiteral("&Set POP3"), &frmMain::mnuSetPOP3_Click);
     mnuRunPOP3 = item(tools, QStringLiteral("&Run POP3 Server"), &frmMain::RunPOP3Server);
     mnuStopPOP3Server = item(tools, QStringLiteral("S&top POP3 Server"), &frmMain::mnuStopPOP3Server_Click);
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
@@ -171,6 +172,8 @@ void frmMain::mnuStopPOP3Server_Click()
 }
 
 void frmMain::mnuViewMail_Click() { ViewMail(this); }
+
+void frmMain::mnuSetPOP3_Click() { ShowPOP3SettingsWindow(this); }
 
 void frmMain::mnuHelp_Click()
 {

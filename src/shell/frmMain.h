@@ -50,6 +50,7 @@ public:
     void mnuSend_Click();
     void mnuSetRetrievalInterval_Click();
     void mnuViewMail_Click();
+    void mnuSetPOP3_Click();
     void mnuStopPOP3Server_Click();
     void mnuHelp_Click();
     void mnuAbout_Click();

@@ -189,15 +189,18 @@ TEST_P(frmPOP3UserCancel, AfterTypingStoresAndWritesNothing)
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     window.setResult(-1);
-    Type(window, "changed", "changed", "NewBox");
+    for (QLineEdit* box : { window.txtUserName, window.txtPassword, window.txtFolder })
+        QTest::keyClicks(box, "Changed");
     for (QCheckBox* box : { window.chkSaveToDisk, window.chkRunAtStartup, window.chkDeleteIfRequested })
-        box->toggle();
+        QTest::keyClick(box, Qt::Key_Space);
+    ASSERT_EQ(window.txtFolder->text(), "POP3MailBoxChanged");
+    ASSERT_FALSE(window.chkDeleteIfRequested->isChecked());
 
     End(window, GetParam(), window.cmdCancel);
 
     EXPECT_EQ(Stored(), Untouched());
     EXPECT_FALSE(QFileInfo::exists(AppPath("preferences.txt")));
-    EXPECT_FALSE(QFileInfo::exists(AppPath("MailFolder/NewBox")));
+    EXPECT_FALSE(QFileInfo::exists(AppPath("MailFolder/POP3MailBoxChanged")));
     EXPECT_EQ(App().mainConsole.boxText(), "");
     EXPECT_EQ(window.result(), QDialog::Rejected);
     EXPECT_FALSE(window.isVisible());
@@ -216,11 +219,12 @@ TEST_F(frmPOP3UserTest, EscAndEnterOutsideTheTextBoxesNeitherSetNorCancel)
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     Type(window, "changed", "changed", "NewBox");
-    for (QWidget* control : QList<QWidget*> { window.chkSaveToDisk, window.chkRunAtStartup, window.chkDeleteIfRequested,
-             window.cmdApply, window.cmdCancel, window.frmReceiveServer, &window })
-        for (Qt::Key key : { Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter }) {
+    QList<std::pair<QWidget*, QString>> outside = Controls(window).mid(4);
+    outside.append({ { window.chkSaveToDisk, "chkSaveToDisk" }, { window.frmReceiveServer, "frmReceiveServer" }, { &window, "window" } });
+    for (const auto& [control, name] : outside)
+        for (const auto& [key, keyName] : { std::pair { Qt::Key_Escape, "Esc" }, { Qt::Key_Return, "Enter" }, { Qt::Key_Enter, "keypad Enter" } }) {
             QTest::keyClick(control, key);
-            EXPECT_TRUE(window.isVisible()) << NameOf(window, control).toStdString() << " key " << key;
+            ASSERT_TRUE(window.isVisible()) << keyName << " in " << name.toStdString();
         }
     EXPECT_EQ(Stored(), Untouched());
     EXPECT_FALSE(QFileInfo::exists(AppPath("preferences.txt")));

@@ -7,7 +7,10 @@
 //              with "." or "..", a line that is only ".", no final line end, a file that ends
 //              with CR LF "." CR LF);
 //   received/  each message as a client must see it once the dot-stuffing is undone;
-//   poplib/, curl/, mpop/, fetchmail/  what each client wrote down.
+//   poplib/, curl/  what those clients received besides the messages (answers, listings, the
+//              whole byte stream poplib read).
+// mpop and fetchmail are set up to deliver each message exactly as they received it, so their
+// deliveries are compared with received/.
 #include "PeerHarness.h"
 
 #include "AppState.h"
@@ -18,6 +21,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -27,6 +31,7 @@
 namespace {
 
 const QString ClientScript = QStringLiteral(WRENPOST_PEERS_DIR "/pop3_client.py");
+const QString DeliverScript = QStringLiteral(WRENPOST_PEERS_DIR "/deliver_numbered.sh");
 const QString PeerPython = QStringLiteral(WRENPOST_PEER_PYTHON);
 
 const QByteArray User = "wren";
@@ -45,6 +50,28 @@ constexpr int ServerWaitMs = 5000;
 QByteArray PeerFixture(const QString& name) { return Fixture(QStringLiteral("pop3server-peers/") + name); }
 
 QStringList FilesIn(const QString& folder) { return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name | QDir::IgnoreCase); }
+
+// The message's Subject line, CR LF included ("" when it has none).
+QByteArray SubjectLine(const QByteArray& message)
+{
+    const qsizetype start = message.indexOf("\r\nSubject: ");
+    if (start < 0)
+        return {};
+    const qsizetype end = message.indexOf("\r\n", start + 2);
+    return end < 0 ? QByteArray() : message.mid(start + 2, end - start);
+}
+
+// The files of a folder, each under the Subject line it carries (files with none are left out).
+QMap<QByteArray, QByteArray> DeliveredBySubject(const QString& folder)
+{
+    QMap<QByteArray, QByteArray> delivered;
+    for (const QString& name : FilesIn(folder)) {
+        const QByteArray bytes = ReadFile(folder + QLatin1Char('/') + name);
+        if (!SubjectLine(bytes).isEmpty())
+            delivered.insert(SubjectLine(bytes), bytes);
+    }
+    return delivered;
+}
 
 struct ClientRun {
     bool finished = false;
@@ -199,6 +226,8 @@ TEST_F(POP3ServerPeerTest, PoplibWholeSessionListsRetrievesAndDeletes)
         EXPECT_TRUE(SameBytes(PeerFixture(QStringLiteral("received/") + name), WorkFile(QStringLiteral("%1.eml").arg(n))))
             << "message " << n << ", " << name.toStdString();
     }
+    EXPECT_TRUE(SameBytes(PeerFixture(QStringLiteral("poplib/top-2-2.txt")), WorkFile(QStringLiteral("top-2-2.txt"))));
+    EXPECT_TRUE(SameBytes(PeerFixture(QStringLiteral("poplib/top-3-1.txt")), WorkFile(QStringLiteral("top-3-1.txt"))));
 
     // Messages 2 and 4 moved, unchanged; the others stayed.
     EXPECT_EQ(FilesIn(App().POP3MailBoxPath),
@@ -264,6 +293,109 @@ TEST_F(POP3ServerPeerTest, CurlRetrievesOneMessageByNumber)
     ExpectConsoleLine("<POP3: RETR 2");
     ExpectConsoleLine(":POP3: Sending message 2: b-dots.txt");
     EXPECT_EQ(FilesIn(App().POP3MailBoxPath), MessageNames);
+}
+
+TEST_F(POP3ServerPeerTest, CurlRetrievesEveryMessageOverOneConnection)
+{
+    QStringList arguments { QStringLiteral("--silent"), QStringLiteral("--show-error"), QStringLiteral("--verbose"),
+        QStringLiteral("--max-time"), QStringLiteral("15"), QStringLiteral("--user"), QString::fromLatin1(User + ':' + Password) };
+    for (int n = 1; n <= MessageNames.size(); ++n)
+        arguments << Url(QString::number(n)) << QStringLiteral("--output") << WorkPath(QStringLiteral("%1.eml").arg(n));
+    const ClientRun run = RunClient(QStringLiteral("curl"), arguments);
+    ASSERT_EQ(run.exitCode, 0) << Report(run);
+    for (int n = 1; n <= MessageNames.size(); ++n) {
+        const QString& name = MessageNames[n - 1];
+        EXPECT_TRUE(SameBytes(PeerFixture(QStringLiteral("received/") + name), WorkFile(QStringLiteral("%1.eml").arg(n))))
+            << "message " << n << ", " << name.toStdString() << "\n" << Report(run);
+    }
+    // One login served all five.
+    EXPECT_EQ(Console().count("<POP3: USER wren\r\n"), 1) << Console().toStdString();
+    ExpectConsoleLine("<POP3: RETR 5");
+    ExpectConsoleLine(">POP3: +OK Have a Wrenpost. (5 messages left.)");
+}
+
+// --- mpop -----------------------------------------------------------------------------------
+// mpop opens with CAPA, reads STAT, LIST and UIDL, then pipelines: all RETR commands in one go,
+// then all DELE commands. Its mda, mbox and maildir deliveries turn CR LF into LF; its Exchange
+// pickup delivery writes each message as received, one file per message under a name of its
+// own, so that one is used, with received_header off to keep its Received line out.
+
+TEST_F(POP3ServerPeerTest, MpopPipelinesRetrievesEveryMessageAndDeletesIt)
+{
+    ASSERT_TRUE(QDir().mkpath(WorkPath(QStringLiteral("delivered"))));
+    WriteSettings(QStringLiteral("mpoprc"),
+        "defaults\n"
+        "account wren\n"
+        "host 127.0.0.1\n"
+        "port " + QByteArray::number(port) + "\n"
+        "timeout 15\n"
+        "tls off\n"
+        "auth user\n"
+        "user " + User + "\n"
+        "password " + Password + "\n"
+        "keep off\n"
+        "only_new off\n"
+        "received_header off\n"
+        "uidls_file " + QFile::encodeName(WorkPath(QStringLiteral("uidls"))) + "\n"
+        "delivery exchange " + QFile::encodeName(WorkPath(QStringLiteral("delivered"))) + "\n");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), work.path());
+    const ClientRun run = RunClient(QStringLiteral("mpop"),
+        { QStringLiteral("--debug"), QStringLiteral("-C"), WorkPath(QStringLiteral("mpoprc")), QStringLiteral("wren") }, environment);
+    ASSERT_EQ(run.exitCode, 0) << Report(run);
+
+    const QMap<QByteArray, QByteArray> delivered = DeliveredBySubject(WorkPath(QStringLiteral("delivered")));
+    EXPECT_EQ(delivered.size(), MessageNames.size()) << Report(run);
+    for (const QString& name : MessageNames) {
+        const QByteArray expected = PeerFixture(QStringLiteral("received/") + name);
+        EXPECT_TRUE(SameBytes(expected, delivered.value(SubjectLine(expected)))) << name.toStdString();
+    }
+    ExpectAllMovedToDeleted();
+    ExpectConsoleLine("<POP3: CAPA");
+    ExpectConsoleLine(">POP3: PIPELINING");
+    ExpectConsoleLine("<POP3: UIDL");
+    ExpectConsoleLine("<POP3: RETR 5");
+    ExpectConsoleLine(":POP3: Sending message 5: E-terminated.txt");
+    ExpectConsoleLine("<POP3: DELE 5");
+    ExpectConsoleLine(">POP3: +OK Have a Wrenpost. (0 messages left.)");
+}
+
+// --- fetchmail ------------------------------------------------------------------------------
+// fetchmail opens with CAPA, then STAT, and LIST n, RETR n, DELE n for each message. Handing a
+// message to an MDA it normally strips the CRs and puts a Received line of its own on top (with
+// the time and this machine's name); "no stripcr" and "set invisible" keep the message as
+// received. sslproto '' keeps it from trying STLS.
+
+TEST_F(POP3ServerPeerTest, FetchmailRetrievesEveryMessageAndDeletesIt)
+{
+    ASSERT_TRUE(QDir().mkpath(WorkPath(QStringLiteral("delivered"))));
+    WriteSettings(QStringLiteral("fetchmailrc"),
+        "set no syslog\n"
+        "set no bouncemail\n"
+        "set invisible\n"
+        "poll 127.0.0.1 with protocol POP3 port " + QByteArray::number(port) + " timeout 15\n"
+        "  user \"" + User + "\" there with password \"" + Password + "\"\n"
+        "  options fetchall no keep no stripcr sslproto '' no sslcertck\n"
+        "  mda \"/bin/sh " + QFile::encodeName(DeliverScript) + ' ' + QFile::encodeName(WorkPath(QStringLiteral("delivered"))) + "\"\n");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), work.path());
+    environment.insert(QStringLiteral("FETCHMAILHOME"), work.path());
+    const ClientRun run = RunClient(QStringLiteral("fetchmail"),
+        { QStringLiteral("--verbose"), QStringLiteral("--nodetach"), QStringLiteral("--fetchmailrc"), WorkPath(QStringLiteral("fetchmailrc")),
+            QStringLiteral("--idfile"), WorkPath(QStringLiteral("fetchids")) }, environment);
+    ASSERT_EQ(run.exitCode, 0) << Report(run);
+
+    // The delivery script numbers the files in the order fetchmail handed the messages over.
+    EXPECT_EQ(FilesIn(WorkPath(QStringLiteral("delivered"))).size(), MessageNames.size()) << Report(run);
+    for (int n = 1; n <= MessageNames.size(); ++n) {
+        const QString& name = MessageNames[n - 1];
+        EXPECT_TRUE(SameBytes(PeerFixture(QStringLiteral("received/") + name), WorkFile(QStringLiteral("delivered/%1.eml").arg(n))))
+            << "message " << n << ", " << name.toStdString();
+    }
+    ExpectAllMovedToDeleted();
+    ExpectConsoleLine("<POP3: LIST 3");
+    ExpectConsoleLine(">POP3: +OK 3 90");
+    ExpectConsoleLine(">POP3: +OK Have a Wrenpost. (0 messages left.)");
 }
 
 } // namespace

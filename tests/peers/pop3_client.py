@@ -2,7 +2,8 @@
 """A POP3 client session through Python's poplib, for the local server's peer tests.
 
     pop3_client.py PORT USER PASSWORD OUTDIR session [DELE-NUMBER...]
-        user, pass_, stat, list, uidl, retr of every message, dele of the numbers given, quit.
+        user, pass_, stat, list, uidl, retr of every message, top 2 2 and top 3 1, dele of the
+        numbers given, quit.
     pop3_client.py PORT USER PASSWORD OUTDIR retry WRONG-PASSWORD
         user, pass_ with the wrong password (refused), user and pass_ again on the same
         connection, stat, quit.
@@ -13,6 +14,7 @@ What it received goes into OUTDIR as files, for the test to compare byte for byt
     list.txt       the LIST answer: its first line, then the listing lines, each ended by CR LF
     uidl.txt       the UIDL answer, likewise
     N.eml          message N as poplib hands it over (stuffing undone), lines joined by CR LF
+    top-N-K.txt    TOP N K as poplib hands it over, likewise
     wire.bin       every byte the server sent, as it came off the socket
 Exit status 0 when the session ran to its end, 1 otherwise (the reason on stderr).
 """
@@ -98,6 +100,9 @@ def whole_session(session, user, password, deletions):
     for number in range(1, count + 1):
         _response, lines, _octets = session.call("retr", number)
         session.write("%d.eml" % number, b"".join(line + CRLF for line in lines))
+    for number, body_lines in ((2, 2), (3, 1)):
+        _response, lines, _octets = session.call("top", number, body_lines)
+        session.write("top-%d-%d.txt" % (number, body_lines), b"".join(line + CRLF for line in lines))
     for number in deletions:
         session.call("dele", number)
     session.call("quit")

@@ -314,6 +314,34 @@ TEST_F(POP3ServerPeerTest, CurlRetrievesEveryMessageOverOneConnection)
     ExpectConsoleLine(">POP3: +OK Have a Wrenpost. (5 messages left.)");
 }
 
+// curl gives up after a refused password and closes without QUIT. Such a close leaves the
+// server's session socket not closed, so the next client is turned away once (and that
+// refusal closes it); the one after is served.
+TEST_F(POP3ServerPeerTest, CurlGivingUpAfterAWrongPasswordCostsTheNextClientOneRefusal)
+{
+    const ClientRun curl = RunClient(QStringLiteral("curl"),
+        { QStringLiteral("--silent"), QStringLiteral("--show-error"), QStringLiteral("--verbose"), QStringLiteral("--max-time"),
+            QStringLiteral("15"), QStringLiteral("--user"), QString::fromLatin1(User + ':' + WrongPassword), Url() });
+    // 67: the login was denied.
+    EXPECT_EQ(curl.exitCode, 67) << Report(curl);
+    EXPECT_EQ(curl.output, QByteArray()) << Report(curl);
+    ExpectConsoleLine(">POP3: -ERR incorrect logon");
+    ExpectConsoleLine(":POP3: Close event detectd in Retrieve socket.");
+
+    const QStringList retry { ClientScript, QString::number(port), QString::fromLatin1(User), QString::fromLatin1(Password),
+        work.path(), QStringLiteral("retry"), QString::fromLatin1(WrongPassword) };
+    const ClientRun turnedAway = RunClient(PeerPython, retry);
+    EXPECT_EQ(turnedAway.exitCode, 1) << Report(turnedAway);
+    EXPECT_EQ(WorkFile(QStringLiteral("wire.bin")), QByteArray()) << "no greeting for the client turned away";
+    ExpectConsoleLine(":POP3: Cannot accept new incoming connection while Tranceive Socket is still in not-closed state.");
+
+    const ClientRun served = RunClient(PeerPython, retry);
+    ASSERT_EQ(served.exitCode, 0) << Report(served);
+    EXPECT_TRUE(SameBytes(PeerFixture(QStringLiteral("poplib/retry-wire.bin")), WorkFile(QStringLiteral("wire.bin"))));
+    EXPECT_EQ(FilesIn(App().POP3MailBoxPath), MessageNames);
+    EXPECT_EQ(FilesIn(App().DeletedMessagesPath), QStringList());
+}
+
 // --- mpop -----------------------------------------------------------------------------------
 // mpop opens with CAPA, reads STAT, LIST and UIDL, then pipelines: all RETR commands in one go,
 // then all DELE commands. Its mda, mbox and maildir deliveries turn CR LF into LF; its Exchange

@@ -410,19 +410,25 @@ void POP3Server::ListUniqueIds(const QByteArray& line)
 
 QString POP3Server::MessagePath(qint32 number) const { return JoinPath(App().POP3MailBoxPath, mMsgNames[number]); }
 
-void POP3Server::Retrieve(const QByteArray& line)
+bool POP3Server::TakeMessageNumber(const QByteArray& line, qint32& number)
 {
     const NumberArgument argument = NumberField(line);
     if (!argument.present) {
         SendLine("-ERR Missed argument in command RETR.");
-        return;
+        return false;
     }
     if (argument.errorNumber != 0) {
         SendLine(NotANumber(argument, "message number"));
-        return;
+        return false;
     }
-    const qint32 number = argument.value;
-    if (number != 0 && NoSuchMessage(number))
+    number = argument.value;
+    return number == 0 || !NoSuchMessage(number);
+}
+
+void POP3Server::Retrieve(const QByteArray& line)
+{
+    qint32 number = 0;
+    if (!TakeMessageNumber(line, number))
         return;
     const QByteArray text = ReadFileText(MessagePath(number));
     if (text.isEmpty()) {
@@ -463,17 +469,8 @@ void POP3Server::Top(const QByteArray& line)
 
 void POP3Server::MarkForDeletion(const QByteArray& line)
 {
-    const NumberArgument argument = NumberField(line);
-    if (!argument.present) {
-        SendLine("-ERR Missed argument in command RETR.");
-        return;
-    }
-    if (argument.errorNumber != 0) {
-        SendLine(NotANumber(argument, "message number"));
-        return;
-    }
-    const qint32 number = argument.value;
-    if (number != 0 && NoSuchMessage(number))
+    qint32 number = 0;
+    if (!TakeMessageNumber(line, number))
         return;
     mDeleteMarks[number] = true;
     if (App().POP3DeleteIfRequested == "N")

@@ -67,6 +67,9 @@ private:
     void Top(const QByteArray& line);
     void MarkForDeletion(const QByteArray& line);
     void SendCapabilities();
+    // The message number of RETR and DELE (0 included); false when the line was answered
+    // because it holds none, or one that names no message.
+    bool TakeMessageNumber(const QByteArray& line, qint32& number);
     // Answers a number that names no message; true when it did.
     bool NoSuchMessage(qint32 number);
     QString MessagePath(qint32 number) const;

@@ -8,15 +8,24 @@
 //   wrenpost-bench text BYTES REPEATS     CheckBodyLines and DotStuff on a body of BYTES
 //   wrenpost-bench retrieve SERVER USER PASSWORD INBOX
 //                                         one RetrieveMail from SERVER into the folder INBOX
+//   wrenpost-bench serve FOLDER USER PASSWORD PORT TICK_MS
+//                                         runs the local POP3 server with FOLDER as the
+//                                         application folder (the mailbox is
+//                                         FOLDER/MailFolder/POP3MailBox) on PORT (0: a free one),
+//                                         its clock ticking every TICK_MS (0: as built), until
+//                                         stdin closes; prints "port=N" once it listens
 
 #include "AppState.h"
 #include "Clock.h"
 #include "Console.h"
+#include "ConsoleView.h"
 #include "Dialogs.h"
 #include "MailRetriever.h"
 #include "MailSender.h"
+#include "POP3Server.h"
 #include "QtSocket.h"
 #include "email_Encoding.h"
+#include "modConsole.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -24,11 +33,17 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -240,6 +255,145 @@ int RetrieveOnce(const QByteArray& server, const QByteArray& user, const QByteAr
     return 0;
 }
 
+// The mail store of the program's start-up under the application folder, and the server's
+// settings; false when a folder cannot be made.
+bool SetUpServedStore(const QString& folder, const QByteArray& user, const QByteArray& password, quint16 port)
+{
+    AppState& app = App();
+    app.applicationFolder = folder;
+    app.MailFolderPath = JoinPath(folder, QStringLiteral("MailFolder"));
+    app.POP3MailBoxPath = JoinPath(app.MailFolderPath, QStringLiteral("POP3MailBox"));
+    app.DeletedMessagesPath = JoinPath(app.MailFolderPath, QStringLiteral("Deleted_Messages"));
+    for (const QString& path : { app.POP3MailBoxPath, app.DeletedMessagesPath }) {
+        if (!QDir().mkpath(path)) {
+            std::fprintf(stderr, "wrenpost-bench: cannot create %s\n", qPrintable(path));
+            return false;
+        }
+    }
+    app.POP3User = user;
+    app.POP3UserPassword = password;
+    app.POP3DeleteIfRequested = "Y";
+    app.POP3ServerPort = port;
+    DeleteConsoleLog();
+    return true;
+}
+
+// The server's client sessions as the driver sees them: each from the accepted connection to
+// the step that prepares for the next client, with the processor time and the console writes
+// it took.
+class SessionLog {
+public:
+    explicit SessionLog(SocketAdapter& listener)
+    {
+        // Connected after the server's own handler, so the connection has been taken when it runs.
+        QObject::connect(&listener, &SocketAdapter::ConnectionRequest, [this] {
+            if (App().POP3ServerState != "R")
+                return;
+            mOpen = true;
+            mWrites = 0;
+            mCpuAtStart = CpuSeconds();
+            mTimer.start();
+        });
+        QObject::connect(&App().mainConsole, &Console::boxChanged, [this] {
+            if (!mOpen)
+                return;
+            ++mWrites;
+            if (App().POP3ServerState == "2"
+                && App().mainConsole.boxText().endsWith("Preparing Transceive Socket.\r\n")) {
+                mSessions.push_back({ MsSince(mTimer), CpuSeconds() - mCpuAtStart, mWrites });
+                mOpen = false;
+            }
+        });
+    }
+
+    void Print() const
+    {
+        std::printf("sessions=%zu\n", mSessions.size());
+        for (const Session& session : mSessions)
+            std::printf("session_ms=%.3f cpu_s=%.4f console_writes=%d\n", session.ms, session.cpu, session.writes);
+    }
+
+private:
+    struct Session {
+        double ms;
+        double cpu;
+        int writes;
+    };
+    std::vector<Session> mSessions;
+    QElapsedTimer mTimer;
+    double mCpuAtStart = 0;
+    int mWrites = 0;
+    bool mOpen = false;
+};
+
+// The local server as the program sets it up: the main console shown in its box and spilling
+// into console.txt in the application folder, the server on two Qt sockets. Prints "port=N"
+// once it listens; stops when stdin closes and ends once the server has stopped.
+int Serve(const QString& folder, const QByteArray& user, const QByteArray& password, quint16 port, int tickMs)
+{
+    if (!SetUpServedStore(folder, user, password, port))
+        return 1;
+    SystemClock clock;
+    ConsoleDialogs dialogs;
+    AppState& app = App();
+    app.dialogs = &dialogs;
+    app.clock = &clock;
+    app.beep = [] {};
+    std::signal(SIGPIPE, SIG_IGN);
+
+    QPlainTextEdit consoleBox;
+    QLineEdit statusBox;
+    ConsoleView view(app.mainConsole, consoleBox, statusBox);
+    consoleBox.show();
+    statusBox.show();
+
+    QtSocket listener;
+    QtSocket transceiver;
+    POP3Server server(listener, transceiver);
+    if (tickMs > 0)
+        server.tmrPOP3.setInterval(tickMs);
+    SessionLog sessions(listener);
+
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QTimer watch;
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        char bytes[256];
+        if (::read(STDIN_FILENO, bytes, sizeof bytes) > 0)
+            return;
+        input.setEnabled(false);
+        watch.setInterval(1);
+        server.Stop();
+    });
+    bool listening = false;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const QByteArray& state = app.POP3ServerState;
+        if (!listening && (state == "2" || state == "L")) {
+            listening = true;
+            std::printf("port=%u\n", listener.LocalPort());
+            std::fflush(stdout);
+            watch.setInterval(100);
+        }
+        if (state.isEmpty())
+            QCoreApplication::quit();
+    });
+
+    server.Run();
+    watch.start(1);
+    const double cpuBefore = CpuSeconds();
+    QCoreApplication::exec();
+    const double cpu = CpuSeconds() - cpuBefore;
+
+    sessions.Print();
+    std::printf("cpu_s=%.4f\nconsole_txt_bytes=%lld\n", cpu, static_cast<long long>(QFileInfo(ConsoleLogPath()).size()));
+    ConsoleDialogs::Print("last_status", QString::fromLocal8Bit(app.mainConsole.statusText()));
+    const bool served = listening && dialogs.shown == 0;
+    std::printf("result=%s\n", served ? "stopped" : "failed");
+    if (!served)
+        std::printf("console=%s\n", app.mainConsole.boxText().right(2000).constData());
+    ResetAppState();
+    return 0;
+}
+
 double Median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -274,7 +428,8 @@ int TimeText(qsizetype bytes, int repeats)
 int Usage()
 {
     std::fprintf(stderr, "usage: wrenpost-bench body BYTES FILE | send SERVER BODYFILE | text BYTES REPEATS\n"
-                         "       wrenpost-bench retrieve SERVER USER PASSWORD INBOX\n");
+                         "       wrenpost-bench retrieve SERVER USER PASSWORD INBOX\n"
+                         "       wrenpost-bench serve FOLDER USER PASSWORD PORT TICK_MS\n");
     return 2;
 }
 
@@ -288,6 +443,14 @@ int main(int argc, char* argv[])
     const QStringList args = application.arguments();
     if (args.size() == 6 && args[1] == QLatin1String("retrieve"))
         return RetrieveOnce(args[2].toLatin1(), args[3].toLatin1(), args[4].toLatin1(), args[5]);
+    if (args.size() == 7 && args[1] == QLatin1String("serve")) {
+        bool portOk = false, tickOk = false;
+        const uint port = args[5].toUInt(&portOk);
+        const int tickMs = args[6].toInt(&tickOk);
+        if (!portOk || port > 65535 || !tickOk || tickMs < 0)
+            return Usage();
+        return Serve(args[2], args[3].toLatin1(), args[4].toLatin1(), static_cast<quint16>(port), tickMs);
+    }
     if (args.size() != 4)
         return Usage();
     const QString& mode = args[1];

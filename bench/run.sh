@@ -3,7 +3,8 @@
 # and ends with one table of medians and ratios.
 #
 #   bash bench/run.sh                 (BENCH_REPEATS=N for another repeat count, default 5;
-#                                      BENCH_RETRIEVE_REPEATS=N for sections 4 and 5, default 3)
+#                                      BENCH_RETRIEVE_REPEATS=N for sections 4 to 6, default 3;
+#                                      BENCH_SECTIONS=4,6 runs only the sections listed)
 #
 # 1. One message with a 10 MB body to a local smtp-sink: our driver (one SendEmailMessage,
 #    console and stored copy on), msmtp and curl, interleaved round by round.
@@ -14,11 +15,15 @@
 #    RetrieveMail), mpop, fetchmail and getmail, interleaved round by round.
 # 5. One 5 MB and one 50 MB message retrieved by our driver: growth of the time, and the peak
 #    memory above that of a retrieval from an empty mailbox; mpop beside it for the 50 MB.
+# 6. The same 200 messages served to one poplib client (bench/pop3_fetch.py: RETR and DELE each,
+#    then QUIT) by our POP3 server in the driver, with its 50 ms clock and with a clock of one
+#    hour, and by dovecot, interleaved round by round.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 repeats=${BENCH_REPEATS:-5}
 retrieve_repeats=${BENCH_RETRIEVE_REPEATS:-3}
+sections=${BENCH_SECTIONS:-1,2,3,4,5,6}
 build="$root/build-bench"
 driver="$build/wrenpost-bench"
 export QT_QPA_PLATFORM=offscreen
@@ -64,10 +69,14 @@ within() { awk -v v="$1" -v l="$2" 'BEGIN { print (v <= l) ? "yes" : "NO" }'; }
 # The value of "key=..." in a driver's output.
 field() { sed -n "s/^$1=//p" "$2" | head -n 1; }
 
+# Whether the section was asked for. The sections' bodies are not indented under their test.
+want() { [[ ,$sections, == *,$1,* ]]; }
+
 rows=()
 row() { rows+=("$(printf '%s|%s|%s|%s|%s|%s' "$@")"); }
 
 # --- 1. A 10 MB body to smtp-sink ---------------------------------------------------------
+if want 1; then
 echo
 echo "== 1. One message with a 10 MB body to smtp-sink, $repeats rounds =="
 from=sender@example.test
@@ -144,8 +153,10 @@ row "send 10 MB, ms: in call / msmtp" "$(ms "$call")" "$msmtp_ms" "$(ratio "$cal
 row "send 10 MB, ms: in call / curl" "$(ms "$call")" "$curl_ms" "$(ratio "$call" "$curl_ms")" "-" "-"
 row "send 10 MB, ms: process / msmtp" "$process" "$msmtp_ms" "$(ratio "$process" "$msmtp_ms")" "-" "-"
 row "send 10 MB, ms: process / curl" "$process" "$curl_ms" "$(ratio "$process" "$curl_ms")" "-" "-"
+fi
 
 # --- 2. Message text helpers: 10 MB and 100 MB ------------------------------------------
+if want 2; then
 echo
 echo "== 2. CheckBodyLines and DotStuff on 10 MB and 100 MB, median of $repeats =="
 # glibc serves a 10 MB buffer from memory it already holds once one has been freed, but maps
@@ -177,8 +188,10 @@ for variant in fresh default; do
         fi
     done
 done
+fi
 
 # --- 3. Processor time while waiting out the reply time-out ----------------------------
+if want 3; then
 echo
 echo "== 3. A send to a server that never answers (20 s reply time-out) =="
 # Listens on a free port (written to silent.port once listening), accepts one connection and
@@ -217,10 +230,17 @@ fi
 row "20 s reply wait, CPU s: in call" "$silent_cpu" "-" "-" "<= 0.5" "$(within "$silent_cpu" 0.5)"
 row "20 s reply wait, CPU s: process" \
     "$(awk -v u="$silent_user" -v s="$silent_sys" 'BEGIN { printf "%.2f", u + s }')" "-" "-" "-" "-"
+fi
 
 # --- 4. 200 messages of 10 KB from dovecot ------------------------------------------------
+# The private dovecot, the messages and the runners serve sections 5 and 6 too.
+if want 4 || want 5 || want 6; then
 echo
-echo "== 4. 200 messages of 10 KB retrieved and deleted from dovecot, $retrieve_repeats rounds =="
+if want 4; then
+    echo "== 4. 200 messages of 10 KB retrieved and deleted from dovecot, $retrieve_repeats rounds =="
+else
+    echo "== A private dovecot and 200 messages of 10 KB, for the sections $sections =="
+fi
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 # The mail user's home and the tools' folders lie inside $work, which mktemp made 0700.
 chmod 755 "$work"
@@ -488,6 +508,9 @@ retrieve_getmail() {
     times+=("$(elapsed_ms "$start" "$end")")
 }
 
+fi
+
+if want 4; then
 ours_retrieve=() ours_retrieve_process=() mpop_retrieve=() fetchmail_retrieve=() getmail_retrieve=()
 for round in $(seq "$retrieve_repeats"); do
     for i in 0 1 2 3; do
@@ -524,8 +547,10 @@ for tool in fetchmail getmail; do
     row "retrieve 200 x 10 KB, ms: in call / $tool" "$(ms "$ours_ms")" "$peer_ms" "$(ratio "$ours_ms" "$peer_ms")" "-" "-"
     unset -n peer_times
 done
+fi
 
 # --- 5. One 50 MB and one 5 MB message --------------------------------------------------
+if want 5; then
 echo
 echo "== 5. One 5 MB and one 50 MB message, and an empty mailbox, $retrieve_repeats runs each =="
 for size in 5 50; do
@@ -586,7 +611,155 @@ row "retrieve 50 MB, peak RSS MB: process / mpop" \
     "$(awk -v k="$(median "${peak50[@]}")" 'BEGIN { printf "%.1f", k / 1024 }')" \
     "$(awk -v k="$(median "${mpop50_peak[@]}")" 'BEGIN { printf "%.1f", k / 1024 }')" \
     "$(ratio "$(median "${peak50[@]}")" "$(median "${mpop50_peak[@]}")")" "-" "-"
-stop_dovecot
+fi
+
+# --- 6. Our POP3 server beside dovecot ----------------------------------------------------
+if want 6; then
+echo
+echo "== 6. 200 messages of 10 KB served to one poplib client (RETR and DELE each, QUIT), $retrieve_repeats rounds =="
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+# The interpreter itself, not a version manager's wrapper script, so that the process times
+# hold Python's start and nothing else besides the session.
+python=$(python3 -c 'import sys; print(sys.executable)')
+fetch="$root/bench/pop3_fetch.py"
+# The server's clock as built; the second server's clock ticks once an hour, so that only the
+# steps the server queues at once (on socket events and after steps that leave work) can
+# carry its sessions.
+tick_ms=50 hour_ms=3600000
+
+# Our server in the driver, serving FOLDER=$work/serve.NAME until the FIFO on its stdin closes:
+# this script holds the FIFO's writing end open in serve_fd[NAME].
+declare -A serve_pid serve_fd serve_port
+start_ours_server() {
+    local name=$1 clock_ms=$2 fd port=""
+    mkfifo "$work/serve.$name.in"
+    # A server started later must not hold the FIFOs of the earlier ones open.
+    (
+        for fd in "${serve_fd[@]}"; do exec {fd}>&-; done
+        exec "$driver" serve "$work/serve.$name" "$pop_user" "$pop_password" 0 "$clock_ms" \
+            <"$work/serve.$name.in" >"$work/serve.$name.out" 2>"$work/serve.$name.err"
+    ) &
+    serve_pid[$name]=$!
+    pids+=($!)
+    exec {fd}>"$work/serve.$name.in"
+    serve_fd[$name]=$fd
+    for _ in $(seq 50); do
+        port=$(field port "$work/serve.$name.out")
+        [[ -n $port ]] && break
+        sleep 0.1
+    done
+    if [[ -z $port ]]; then
+        echo "run.sh: our POP3 server ($name) did not start listening:" >&2
+        cat "$work/serve.$name.out" "$work/serve.$name.err" >&2
+        exit 1
+    fi
+    serve_port[$name]=$port
+}
+stop_ours_server() {
+    local name=$1 fd=${serve_fd[$1]}
+    exec {fd}>&-
+    wait "${serve_pid[$name]}"
+    if [[ $(field result "$work/serve.$name.out") != stopped ]]; then
+        echo "run.sh: our POP3 server ($name) did not stop cleanly:" >&2
+        cat "$work/serve.$name.out" "$work/serve.$name.err" >&2
+        exit 1
+    fi
+}
+
+# One session of the client against the port; appends the session's time (connect to QUIT's
+# reply) and the client process's time, in ms, to the arrays named.
+fetch_all() {
+    local label=$1 port=$2
+    local -n session_ref=$3 process_ref=$4
+    local out="$work/fetch.$label.out" start end
+    start=$(now)
+    "$python" "$fetch" 127.0.0.1 "$port" "$pop_user" "$pop_password" "$work/messages" >"$out" 2>"$work/fetch.$label.err" || {
+        echo "run.sh: the poplib client failed against $label:" >&2
+        cat "$out" "$work/fetch.$label.err" >&2
+        exit 1
+    }
+    end=$(now)
+    if [[ $(field messages "$out") -ne ${#small_messages[@]} ]]; then
+        echo "run.sh: the poplib client got $(field messages "$out") messages from $label" >&2
+        exit 1
+    fi
+    session_ref+=("$(field session_ms "$out")")
+    process_ref+=("$(elapsed_ms "$start" "$end")")
+}
+
+# Our server: the mailbox refilled, the deleted messages' folder emptied (untimed), one
+# session, then every message must have moved into the deleted messages' folder.
+serve_ours() {
+    local name=$1 mail="$work/serve.$1/MailFolder" left moved
+    find "$mail/Deleted_Messages" -type f -delete
+    cp "${small_messages[@]}" "$mail/POP3MailBox/"
+    sync
+    fetch_all "$name" "${serve_port[$name]}" "$2" "$3"
+    left=$(files_in "$mail/POP3MailBox")
+    moved=$(files_in "$mail/Deleted_Messages")
+    if [[ $left -ne 0 || $moved -ne ${#small_messages[@]} ]]; then
+        echo "run.sh: our server ($name) left $left messages and moved $moved (expected ${#small_messages[@]})" >&2
+        exit 1
+    fi
+}
+serve_dovecot() {
+    local left
+    fill_mailbox "${small_messages[@]}"
+    fetch_all dovecot "$pop_port" "$1" "$2"
+    left=$(mailbox_count)
+    if [[ $left -ne 0 ]]; then
+        echo "run.sh: dovecot kept $left messages after the session" >&2
+        exit 1
+    fi
+}
+
+start_ours_server tick "$tick_ms"
+start_ours_server hour "$hour_ms"
+echo "our server on 127.0.0.1:${serve_port[tick]} (${tick_ms} ms clock) and 127.0.0.1:${serve_port[hour]}" \
+    "(${hour_ms} ms clock), dovecot on 127.0.0.1:$pop_port"
+tick_session=() tick_process=() hour_session=() hour_process=() dovecot_session=() dovecot_process=()
+for round in $(seq "$retrieve_repeats"); do
+    for i in 0 1 2; do
+        case $(((round + i) % 3)) in
+            0) serve_ours tick tick_session tick_process ;;
+            1) serve_ours hour hour_session hour_process ;;
+            2) serve_dovecot dovecot_session dovecot_process ;;
+        esac
+    done
+    printf 'round %d: ours, %s ms clock %s ms (session) %s ms (client process); ours, %s ms clock %s ms (%s ms);' \
+        "$round" "$tick_ms" "${tick_session[-1]}" "${tick_process[-1]}" "$hour_ms" "${hour_session[-1]}" "${hour_process[-1]}"
+    printf ' dovecot %s ms (%s ms)\n' "${dovecot_session[-1]}" "${dovecot_process[-1]}"
+done
+commands=$(field commands "$work/fetch.dovecot.out")
+stop_ours_server tick
+stop_ours_server hour
+for name in tick hour; do
+    echo "our server ($name): each session from the accepted connection to the step that prepares for the next:"
+    sed -n 's/^session_ms=/  /p' "$work/serve.$name.out"
+    echo "  console.txt $(field console_txt_bytes "$work/serve.$name.out") bytes in all," \
+        "$(field cpu_s "$work/serve.$name.out") s user+system in all"
+done
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+tick_median=$(ms "$(median "${tick_session[@]}")")
+hour_median=$(ms "$(median "${hour_session[@]}")")
+dovecot_median=$(ms "$(median "${dovecot_session[@]}")")
+tick_process_median=$(median "${tick_process[@]}")
+dovecot_process_median=$(median "${dovecot_process[@]}")
+# Paced by its clock alone, the server would take one step per tick: one per command line,
+# and the greeting, the update, the close and the preparation for the next client.
+paced_ms=$(((commands + 4) * tick_ms))
+row "serve 200 x 10 KB, ms: session / dovecot" "$tick_median" "$dovecot_median" \
+    "$(ratio "$tick_median" "$dovecot_median")" "<= 2" "$(within "$(ratio "$tick_median" "$dovecot_median")" 2)"
+row "serve 200 x 10 KB, ms: client process / dovecot" "$tick_process_median" "$dovecot_process_median" \
+    "$(ratio "$tick_process_median" "$dovecot_process_median")" "-" "-"
+row "serve 200 x 10 KB, ms: 1 h clock / dovecot" "$hour_median" "$dovecot_median" \
+    "$(ratio "$hour_median" "$dovecot_median")" "<= 2" "$(within "$(ratio "$hour_median" "$dovecot_median")" 2)"
+row "serve, ms: 1 h clock / clock alone, ($commands commands + 4) x $tick_ms ms" "$hour_median" "$paced_ms" \
+    "$(ratio "$hour_median" "$paced_ms")" "-" "-"
+fi
+
+[[ -z $dovecot_conf ]] || stop_dovecot
 
 # --- Summary ----------------------------------------------------------------------------
 echo
@@ -597,6 +770,9 @@ echo "For the text rows the wrenpost column holds the 100 MB time, the peer colu
 echo "Retrieval rows: medians of $retrieve_repeats runs; 'in call' is from just before RetrieveMail to its return,"
 echo "the peers' times are their whole runs. The 50 MB / 5 MB row holds both of our times; the memory row"
 echo "the 50 MB run's peak RSS minus the empty mailbox run's, beside the message size (MB = 2^20 bytes)."
+echo "Serve rows: medians of $retrieve_repeats runs of the same poplib client; 'session' is from before its connect to"
+echo "QUIT's reply, 'client process' its whole run. '1 h clock' is our server with its clock ticking once an"
+echo "hour; 'by the clock alone' is what a session would take at one step per tick of the 50 ms clock."
 {
     echo "benchmark|wrenpost|peer|ratio|target|met"
     printf '%s\n' "${rows[@]}"

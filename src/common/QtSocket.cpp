@@ -203,6 +203,9 @@ void QtSocket::Accept(qintptr requestID)
         Dispose();
         throw AppError(SocketErrors::ConnectionAborted, SocketErrors::Description(SocketErrors::ConnectionAborted));
     }
+    // A server answers in several writes (a status line, then the text); held back until the
+    // client acknowledges the first, each answer would wait out the client's delayed ACK.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     SetRemoteHost(PlainAddress(socket->peerAddress()));
     SetRemotePort(socket->peerPort());
     mState = SocketState::Connected;

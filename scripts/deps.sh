@@ -13,8 +13,8 @@ wrenpost_deps_packages() {
     case "$1" in
         build) echo "${build[*]}" ;;
         run) echo "${build[*]} xvfb xauth" ;;
-        test) echo "${build[*]} xvfb xauth xdotool imagemagick fonts-dejavu-core python3-aiosmtpd dovecot-core dovecot-pop3d" ;;
-        bench) echo "$(wrenpost_deps_packages test) msmtp curl postfix time python3 dovecot-core dovecot-pop3d mpop fetchmail getmail6" ;;
+        test) echo "${build[*]} xvfb xauth xdotool imagemagick fonts-dejavu-core python3-aiosmtpd dovecot-core dovecot-pop3d curl mpop fetchmail" ;;
+        bench) echo "$(wrenpost_deps_packages test) msmtp postfix time python3 getmail6" ;;
         *)
             echo "deps.sh: unknown group '$1' (expected build, run, test or bench)" >&2
             return 2

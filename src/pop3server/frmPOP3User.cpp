@@ -20,8 +20,11 @@ namespace {
 
 constexpr int ClientWidth = 4770;
 constexpr int ClientHeight = 2505;
-// A little wider than laid out (1215), so that "save to disk" shows whole in this font.
+// Check boxes a little wider than laid out (1215, 1935, 3255), so that their captions show
+// whole in this font; the widest still ends inside the frame.
 constexpr int SaveBoxWidth = 1320;
+constexpr int RunBoxWidth = 2100;
+constexpr int DeleteBoxWidth = 3360;
 
 // Blanks only: a tab typed at either end is kept.
 QByteArray TrimBlanks(const QString& text) { return TrimRightChars(TrimLeftChars(Text8::FromDisplay(text), " "), " "); }
@@ -52,9 +55,9 @@ frmPOP3User::frmPOP3User(QWidget* parent) : QDialog(parent)
     chkSaveToDisk = Place(new QCheckBox(QStringLiteral("save to disk"), frame), { 3240, 600, SaveBoxWidth, 255 });
     Place(new QLabel(QStringLiteral("folder:"), frame), { 120, 840, 975, 255 });
     txtFolder = Place(new QLineEdit(frame), { 1200, 840, 3255, 285 });
-    chkRunAtStartup = Place(new QCheckBox(QStringLiteral("run server at startup"), frame), { 1200, 1200, 1935, 255 });
-    chkDeleteIfRequested
-        = Place(new QCheckBox(QStringLiteral("delete message(s) if user requested"), frame), { 1200, 1440, 3255, 255 });
+    chkRunAtStartup = Place(new QCheckBox(QStringLiteral("run server at startup"), frame), { 1200, 1200, RunBoxWidth, 255 });
+    chkDeleteIfRequested = Place(
+        new QCheckBox(QStringLiteral("delete message(s) if user requested"), frame), { 1200, 1440, DeleteBoxWidth, 255 });
 
     cmdApply = Place(new QPushButton(QStringLiteral("&Set"), this), { 2520, 2040, 2175, 375 });
     cmdCancel = Place(new QPushButton(QStringLiteral("&Cancel"), this), { 120, 2040, 2295, 375 });

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
 
 namespace {
@@ -298,7 +299,18 @@ TEST_F(frmPOP3UserTest, CaptionsPositionsAndTabOrder)
     EXPECT_EQ(WidgetTwips(*window.frmReceiveServer), (TwipRect { 120, 0, 4575, 1935 }));
     EXPECT_EQ(window.txtFolder->parentWidget(), window.frmReceiveServer);
     EXPECT_EQ(WidgetTwips(*window.txtFolder), (TwipRect { 1200, 840, 3255, 285 }));
-    EXPECT_EQ(WidgetTwips(*window.chkDeleteIfRequested), (TwipRect { 1200, 1440, 3255, 255 }));
+    // The check boxes may be wider than laid out, so that their captions show whole, but stay in the frame.
+    const QList<std::pair<QCheckBox*, TwipRect>> boxes { { window.chkSaveToDisk, { 3240, 600, 1215, 255 } },
+        { window.chkRunAtStartup, { 1200, 1200, 1935, 255 } }, { window.chkDeleteIfRequested, { 1200, 1440, 3255, 255 } } };
+    for (const auto& [box, laidOut] : boxes) {
+        const TwipRect placed = WidgetTwips(*box);
+        EXPECT_EQ((TwipRect { placed.left, placed.top, laidOut.width, placed.height }), laidOut) << box->text().toStdString();
+        const int needed = box->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box)
+            + box->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box)
+            + box->fontMetrics().horizontalAdvance(box->text());
+        EXPECT_GE(box->width(), needed) << box->text().toStdString();
+        EXPECT_LT(box->geometry().right(), window.frmReceiveServer->width() - 1) << box->text().toStdString();
+    }
     EXPECT_EQ(WidgetTwips(*window.cmdApply), (TwipRect { 2520, 2040, 2175, 375 }));
     EXPECT_EQ(WidgetTwips(*window.cmdCancel), (TwipRect { 120, 2040, 2295, 375 }));
 

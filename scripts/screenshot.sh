@@ -108,6 +108,17 @@ press Wrenpost alt+u
 shoot_window 'SET USRER DATA' account-window
 press 'SET USRER DATA' Escape
 
+# Tools > Set POP3, with a user and password typed in; Esc in a text box keeps nothing.
+press Wrenpost --delay 300 alt+t s
+xdotool search --sync --onlyvisible --name '^SET POP3 SERVER DATA$' >/dev/null
+sleep 0.5
+press 'SET POP3 SERVER DATA' Tab Tab space shift+Tab shift+Tab
+xdotool type --delay 5 'joe'
+press 'SET POP3 SERVER DATA' Tab
+xdotool type --delay 5 'secret'
+shoot_window 'SET POP3 SERVER DATA' pop3-settings-window
+press 'SET POP3 SERVER DATA' Escape
+
 press Wrenpost alt+v
 xdotool search --sync --onlyvisible --name '^Select mail or right click' >/dev/null
 sleep 1

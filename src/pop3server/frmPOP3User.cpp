@@ -4,8 +4,8 @@
 #include "Dialogs.h"
 #include "FormHelpers.h"
 #include "ParsePreferences.h"
+#include "SettingsWindow.h"
 #include "Text8.h"
-#include "Trimmers.h"
 #include "modGeneralExceptionHandler.h"
 #include "modMain.h"
 
@@ -25,11 +25,6 @@ constexpr int ClientHeight = 2505;
 constexpr int SaveBoxWidth = 1320;
 constexpr int RunBoxWidth = 2100;
 constexpr int DeleteBoxWidth = 3360;
-
-// Blanks only: a tab typed at either end is kept.
-QByteArray TrimBlanks(const QString& text) { return TrimRightChars(TrimLeftChars(Text8::FromDisplay(text), " "), " "); }
-
-QByteArray YesNo(const QCheckBox& box) { return box.isChecked() ? "Y" : "N"; }
 
 template <typename Control>
 Control* Place(Control* control, const TwipRect& rect)
@@ -94,20 +89,20 @@ void frmPOP3User::showEvent(QShowEvent* event)
 void frmPOP3User::cmdApply_Click()
 {
     AppState& app = App();
-    app.POP3UserFolder = TrimBlanks(txtFolder->text());
+    app.POP3UserFolder = StoredBoxText(txtFolder->text());
     // Decoded as start-up decodes it, so both name the same folder.
     app.POP3MailBoxPath = JoinPath(app.MailFolderPath, QString::fromLocal8Bit(app.POP3UserFolder));
     // Created at once, so that the server's next login lists the new folder.
     const QString problem = EnsureFolder(app.POP3MailBoxPath);
     if (!problem.isEmpty())
         app.dialogs->MsgBox(problem, MsgBoxStyle::OkOnly);
-    app.POP3DeleteIfRequested = YesNo(*chkDeleteIfRequested);
-    app.POP3RunsAtStartup = YesNo(*chkRunAtStartup);
-    app.POP3User = TrimBlanks(txtUserName->text());
-    app.POP3UserPassword = TrimBlanks(txtPassword->text());
+    app.POP3DeleteIfRequested = CheckedFlag(*chkDeleteIfRequested);
+    app.POP3RunsAtStartup = CheckedFlag(*chkRunAtStartup);
+    app.POP3User = StoredBoxText(txtUserName->text());
+    app.POP3UserPassword = StoredBoxText(txtPassword->text());
     WriteMainNote("POP3 User: " + app.POP3User);
     WriteMainNote("POP3 Folder: " + app.POP3UserFolder);
-    app.POP3UserSavePassword = YesNo(*chkSaveToDisk);
+    app.POP3UserSavePassword = CheckedFlag(*chkSaveToDisk);
     WriteMainNote(app.POP3UserSavePassword == "Y" ? "POP3 Password WILL BE SAVED to a disk." : "POP3 Password will NOT BE SAVED to a disk.");
     WritePreferences();
     accept();
@@ -117,17 +112,8 @@ void frmPOP3User::cmdCancel_Click() { reject(); }
 
 bool frmPOP3User::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Escape) {
-            cmdCancel_Click();
-            return true;
-        }
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            cmdApply->click();
-            return true;
-        }
-    }
+    if (SettingsBoxKey(*event, *cmdApply, *cmdCancel))
+        return true;
     return QDialog::eventFilter(watched, event);
 }
 

@@ -5,14 +5,13 @@
 #include "FormHelpers.h"
 #include "Dialogs.h"
 #include "ParsePreferences.h"
+#include "SettingsWindow.h"
 #include "Text8.h"
-#include "Trimmers.h"
 #include "modGeneralExceptionHandler.h"
 #include "modMain.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -23,10 +22,6 @@ constexpr int ClientWidth = 4770;
 constexpr int ClientHeight = 3105;
 // A little wider than laid out (1215), so that "save to disk" shows whole in this font.
 constexpr int SaveBoxWidth = 1320;
-
-QByteArray TrimBlanks(const QString& text) { return TrimRightChars(TrimLeftChars(Text8::FromDisplay(text), " "), " "); }
-
-QByteArray SaveFlag(const QCheckBox& box) { return box.checkState() == Qt::Checked ? "Y" : "N"; }
 
 template <typename Control>
 Control* Place(Control* control, const TwipRect& rect, bool enabled = true)
@@ -102,19 +97,19 @@ void frmUser::showEvent(QShowEvent* event)
 void frmUser::cmdApply_Click()
 {
     AppState& app = App();
-    app.ReceiveUser = TrimBlanks(txtUserName->text());
-    app.ReceivePassword = TrimBlanks(txtPassword->text());
-    app.ReceiveServer = TrimBlanks(txtServer->text());
-    app.SendUser = TrimBlanks(txtSendUser->text());
-    app.SendServer = TrimBlanks(txtSendServer->text());
-    app.SendPassword = TrimBlanks(txtSendPassword->text());
+    app.ReceiveUser = StoredBoxText(txtUserName->text());
+    app.ReceivePassword = StoredBoxText(txtPassword->text());
+    app.ReceiveServer = StoredBoxText(txtServer->text());
+    app.SendUser = StoredBoxText(txtSendUser->text());
+    app.SendServer = StoredBoxText(txtSendServer->text());
+    app.SendPassword = StoredBoxText(txtSendPassword->text());
     WriteMainNote("Receive User: " + app.ReceiveUser);
     WriteMainNote("Receive Server: " + app.ReceiveServer);
     WriteMainNote("Send User: " + app.SendUser);
     WriteMainNote("Send Server: " + app.SendServer);
-    app.SaveReceivePassword = SaveFlag(*chkSaveToDisk);
+    app.SaveReceivePassword = CheckedFlag(*chkSaveToDisk);
     WriteMainNote(app.SaveReceivePassword == "Y" ? "Receive Password WILL BE SAVED to a disk." : "Receive Password will NOT BE SAVED to a disk.");
-    app.SaveSendPassword = SaveFlag(*chkSendSaveToDisk);
+    app.SaveSendPassword = CheckedFlag(*chkSendSaveToDisk);
     WriteMainNote(app.SaveSendPassword == "Y" ? "Send Password WILL BE SAVED to a disk." : "Send Password will NOT BE SAVED to a disk.");
     WritePreferences();
     accept();
@@ -124,17 +119,8 @@ void frmUser::cmdCancel_Click() { reject(); }
 
 bool frmUser::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Escape) {
-            cmdCancel_Click();
-            return true;
-        }
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            cmdApply->click();
-            return true;
-        }
-    }
+    if (SettingsBoxKey(*event, *cmdApply, *cmdCancel))
+        return true;
     return QDialog::eventFilter(watched, event);
 }
 

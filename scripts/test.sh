@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite twice: a RelWithDebInfo build in build/, then a
-# build with AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer in build-asan/.
-# Any failure, in either build or either run, ends the script with a non-zero status.
+# build with AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer in build-asan/;
+# last, a minute of fuzzing the local POP3 server's dialog (scripts/fuzz.sh, build-fuzz/).
+# Any failure, in any build or run, ends the script with a non-zero status.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 repo=$(pwd)
@@ -37,3 +38,8 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWRENPOST_SANITIZE=O
 cmake --build build-asan -j2
 phase "build-asan/ (sanitizers) build"
 run_ctest build-asan
+phase "build-asan/ tests"
+
+# The local POP3 server's dialog under libFuzzer for a minute (clang, AddressSanitizer).
+bash scripts/fuzz.sh
+phase "fuzz"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and AddressSanitizer in build-fuzz/ (only the
 # libraries they drive: src/common and src/pop3server) and fuzzes the local POP3 server's
-# dialog for a minute, starting from a copy of the seed corpus in tests/fuzz/corpus.
+# dialog for a minute, starting from a copy of the corpus kept in tests/fuzz/corpus.
 #
 #   bash scripts/fuzz.sh                    fuzz for FUZZ_SECONDS (default 60) seconds
 #   FUZZ_KEEP=DIR bash scripts/fuzz.sh      the same, and keep the grown corpus in DIR

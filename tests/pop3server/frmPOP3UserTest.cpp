@@ -6,6 +6,7 @@
 #include "QtPrinting.h"
 #include "StartUp.h"
 #include "TestApp.h"
+#include "WindowEnd.h"
 #include "frmMain.h"
 
 #include <QApplication>
@@ -128,25 +129,7 @@ INSTANTIATE_TEST_SUITE_P(POP3Settings, frmPOP3UserFlags,
         FlagRow { "deletion anything but N", "N", "Y", "YES", false, true, true }),
     RowName());
 
-// How the user ends the window: a button, a key in one of the boxes, or closing it.
-enum class Action { Button, Key, Close };
-
-struct EndRow {
-    const char* name;
-    Action action;
-    QLineEdit* frmPOP3User::*box = nullptr;
-    Qt::Key key = Qt::Key_unknown;
-};
-
-void End(frmPOP3User& window, const EndRow& row, QPushButton* button)
-{
-    if (row.action == Action::Key)
-        QTest::keyClick(window.*row.box, row.key);
-    else if (row.action == Action::Button)
-        QTest::mouseClick(button, Qt::LeftButton);
-    else
-        window.close();
-}
+using EndRow = WindowEnd<frmPOP3User>;
 
 class frmPOP3UserSet : public frmPOP3UserTest, public ::testing::WithParamInterface<EndRow> {};
 

@@ -3,6 +3,7 @@
 #include "Console.h"
 #include "QtPrinting.h"
 #include "TestApp.h"
+#include "WindowEnd.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -153,27 +154,7 @@ INSTANTIATE_TEST_SUITE_P(Account, frmUserFlags,
         FlagRow { "Y and empty", "Y", "", true, false, ReceiveSaved, SendNotSaved }),
     RowName());
 
-// How the user ends the window: a button, a call, a key in one of the boxes, or closing it.
-enum class Action { Button, Call, Key, Close };
-
-struct EndRow {
-    const char* name;
-    Action action;
-    QLineEdit* frmUser::*box = nullptr;
-    Qt::Key key = Qt::Key_unknown;
-};
-
-void End(frmUser& window, const EndRow& row, QPushButton* button)
-{
-    if (row.action == Action::Key)
-        QTest::keyClick(window.*row.box, row.key);
-    else if (row.action == Action::Button)
-        QTest::mouseClick(button, Qt::LeftButton);
-    else if (row.action == Action::Call)
-        window.cmdApply_Click();
-    else
-        window.close();
-}
+using EndRow = WindowEnd<frmUser>;
 
 class frmUserSet : public frmUserTest, public ::testing::WithParamInterface<EndRow> {};
 

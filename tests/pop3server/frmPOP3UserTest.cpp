@@ -6,7 +6,7 @@
 #include "QtPrinting.h"
 #include "StartUp.h"
 #include "TestApp.h"
-#include "WindowEnd.h"
+#include "SettingsWindowTesting.h"
 #include "frmMain.h"
 
 #include <QApplication>
@@ -46,19 +46,11 @@ protected:
     }
 
     // The controls by name, in the order the Tab key should visit them.
-    static QList<std::pair<QWidget*, QString>> Controls(const frmPOP3User& w)
+    static NamedControls Controls(const frmPOP3User& w)
     {
         return { { w.txtUserName, "txtUserName" }, { w.txtPassword, "txtPassword" }, { w.chkSaveToDisk, "chkSaveToDisk" },
             { w.txtFolder, "txtFolder" }, { w.cmdApply, "cmdApply" }, { w.cmdCancel, "cmdCancel" },
             { w.chkRunAtStartup, "chkRunAtStartup" }, { w.chkDeleteIfRequested, "chkDeleteIfRequested" } };
-    }
-
-    static QString NameOf(const frmPOP3User& w, const QWidget* widget)
-    {
-        for (const auto& [control, name] : Controls(w))
-            if (control == widget)
-                return name;
-        return "other";
     }
 
     static QList<QByteArray> Stored()
@@ -203,7 +195,7 @@ TEST_F(frmPOP3UserTest, EscAndEnterOutsideTheTextBoxesNeitherSetNorCancel)
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     Type(window, "changed", "changed", "NewBox");
-    QList<std::pair<QWidget*, QString>> outside = Controls(window).mid(4);
+    NamedControls outside = Controls(window).mid(4);
     outside.append({ { window.chkSaveToDisk, "chkSaveToDisk" }, { window.frmReceiveServer, "frmReceiveServer" }, { &window, "window" } });
     for (const auto& [control, name] : outside)
         for (const auto& [key, keyName] : { std::pair { Qt::Key_Escape, "Esc" }, { Qt::Key_Return, "Enter" }, { Qt::Key_Enter, "keypad Enter" } }) {
@@ -304,7 +296,7 @@ TEST_F(frmPOP3UserTest, CaptionsPositionsAndTabOrder)
     QStringList visited;
     for (int i = 0; i < 8; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        visited.append(NameOf(window, QApplication::focusWidget()));
+        visited.append(ControlName(Controls(window), QApplication::focusWidget()));
     }
     EXPECT_EQ(visited, QStringList({ "txtPassword", "chkSaveToDisk", "txtFolder", "cmdApply", "cmdCancel", "chkRunAtStartup",
                            "chkDeleteIfRequested", "txtUserName" }));

@@ -3,7 +3,7 @@
 #include "Console.h"
 #include "QtPrinting.h"
 #include "TestApp.h"
-#include "WindowEnd.h"
+#include "SettingsWindowTesting.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -33,20 +33,12 @@ protected:
     }
 
     // The controls by name, in the order the Tab key should visit them.
-    static QList<std::pair<QWidget*, QString>> Controls(const frmUser& w)
+    static NamedControls Controls(const frmUser& w)
     {
         return { { w.txtUserName, "txtUserName" }, { w.txtPassword, "txtPassword" }, { w.chkSaveToDisk, "chkSaveToDisk" },
             { w.txtServer, "txtServer" }, { w.txtSendUser, "txtSendUser" }, { w.txtSendPassword, "txtSendPassword" },
             { w.chkSendSaveToDisk, "chkSendSaveToDisk" }, { w.txtSendServer, "txtSendServer" }, { w.cmdApply, "cmdApply" },
             { w.cmdCancel, "cmdCancel" } };
-    }
-
-    static QString NameOf(const frmUser& w, const QWidget* widget)
-    {
-        for (const auto& [control, name] : Controls(w))
-            if (control == widget)
-                return name;
-        return "other";
     }
 
     static QList<QByteArray> Stored()
@@ -109,7 +101,7 @@ TEST_F(frmUserTest, TabVisitsTheEnabledControlsInOrder)
     QStringList visited;
     for (int i = 0; i < 7; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        visited.append(NameOf(window, QApplication::focusWidget()));
+        visited.append(ControlName(Controls(window), QApplication::focusWidget()));
     }
     EXPECT_EQ(visited,
         QStringList({ "txtPassword", "chkSaveToDisk", "txtServer", "txtSendServer", "cmdApply", "cmdCancel", "txtUserName" }));

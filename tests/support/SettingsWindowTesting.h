@@ -1,10 +1,14 @@
 #pragma once
-// How a test ends a settings window: a button, a direct call of Set, a key in one of its
-// text boxes, or closing the window. One row per way, for parameterised tests.
+// What the settings windows' tests share: how a test ends a window (a button, a direct call
+// of Set, a key in one of its text boxes, or closing it; one row per way, for parameterised
+// tests) and the names of its controls.
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QList>
+#include <QString>
 #include <QTest>
+#include <utility>
 
 enum class Action { Button, Call, Key, Close };
 
@@ -28,4 +32,16 @@ void End(Window& window, const WindowEnd<Window>& row, QPushButton* button)
         window.cmdApply_Click();
     else
         window.close();
+}
+
+// The window's controls with their names.
+using NamedControls = QList<std::pair<QWidget*, QString>>;
+
+// The name of the control among `controls` ("other" for any other widget).
+inline QString ControlName(const NamedControls& controls, const QWidget* widget)
+{
+    for (const auto& [control, name] : controls)
+        if (control == widget)
+            return name;
+    return QStringLiteral("other");
 }

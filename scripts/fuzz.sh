@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang and AddressSanitizer in build-fuzz/ (only the
-# libraries they drive: src/common and src/pop3server) and fuzzes the local POP3 server's
-# dialog for a minute, starting from a copy of the corpus kept in tests/fuzz/corpus.
+# Builds the libFuzzer target in the test build (build-test/, scripts/test-tree.sh) and fuzzes
+# the local POP3 server's dialog for a minute, starting from a copy of the corpus kept in
+# tests/fuzz/corpus.
 #
 #   bash scripts/fuzz.sh                    fuzz for FUZZ_SECONDS (default 60) seconds
 #   FUZZ_KEEP=DIR bash scripts/fuzz.sh      the same, and keep the grown corpus in DIR
@@ -12,19 +12,16 @@
 # Any finding ends the script with a non-zero status: a crash or AddressSanitizer report, a
 # leak, an input that runs past 30 s, a single allocation past 64 MB or a process past
 # 512 MB, and every check the target makes itself (tests/fuzz/POP3DialogFuzz.cpp). The input
-# is kept in build-fuzz/findings/ and the operations it decodes to are shown.
+# is kept in build-test/findings/ and the operations it decodes to are shown.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 repo=$(pwd)
 
 source scripts/deps.sh
+source scripts/test-tree.sh
 wrenpost_deps test
-
-# Debug with -O1: Qt's own assertions (an index past a list's end) stay in, at a usable speed.
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DWRENPOST_FUZZ=ON -DWRENPOST_TESTS=OFF \
-    -DWRENPOST_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g -O1" >/dev/null
-cmake --build build-fuzz -j2
-target=$repo/build-fuzz/fuzz_pop3_dialog
+wrenpost_test_tree fuzz_pop3_dialog
+target=$repo/build-test/fuzz_pop3_dialog
 corpus=$repo/tests/fuzz/corpus
 
 work=$(mktemp -d)
@@ -84,9 +81,9 @@ for finding in "${findings[@]}"; do
 done
 if [[ $status -ne 0 || ${#existing[@]} -gt 0 ]]; then
     tail -n 120 "$work/fuzz.log" >&2
-    mkdir -p build-fuzz/findings
+    mkdir -p build-test/findings
     for finding in "${existing[@]}"; do
-        kept=build-fuzz/findings/$(basename "$finding")
+        kept=build-test/findings/$(basename "$finding")
         cp "$finding" "$kept"
         WRENPOST_FUZZ_TRACE=1 ASAN_OPTIONS=$replay_asan_options "$target" "${limits[@]}" "$kept" \
             >"$kept.trace" 2>&1 || true

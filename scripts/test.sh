@@ -1,45 +1,35 @@
 #!/usr/bin/env bash
-# Builds and runs the whole test suite twice: a RelWithDebInfo build in build/, then a
-# build with AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer in build-asan/;
-# last, a minute of fuzzing the local POP3 server's dialog (scripts/fuzz.sh, build-fuzz/).
-# Any failure, in any build or run, ends the script with a non-zero status.
+# Builds the program and its tests once, in build-test/ (clang, AddressSanitizer, LeakSanitizer,
+# UndefinedBehaviorSanitizer), runs every test there, the fuzz target's kept corpus among them,
+# then fuzzes the local POP3 server's dialog for a minute (scripts/fuzz.sh) and prints the tests'
+# share of the code. Any failure ends the script with a non-zero status.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
-repo=$(pwd)
 
 source scripts/deps.sh
-wrenpost_deps test
+source scripts/test-tree.sh
 
-export QT_QPA_PLATFORM=offscreen
-
+start=$SECONDS
 phase_start=$SECONDS
 phase() {
     echo "test.sh: $1 took $((SECONDS - phase_start)) s" >&2
     phase_start=$SECONDS
 }
 
+wrenpost_deps test
+phase "installing packages"
+
+wrenpost_test_tree
+phase "building build-test/"
+
+export QT_QPA_PLATFORM=offscreen
+wrenpost_sanitizer_options
 # A run that finds no tests is a broken build, not a pass.
-run_ctest() {
-    ctest --test-dir "$1" --output-on-failure -j2 --timeout 300 --no-tests=error
-}
+ctest --test-dir build-test --output-on-failure -j2 --timeout 300 --no-tests=error
+phase "the tests"
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWRENPOST_TESTS=ON -DWRENPOST_BENCH=OFF
-cmake --build build -j2
-phase "build/ (RelWithDebInfo) build"
-run_ctest build
-phase "build/ tests"
-
-# The sanitizer options apply to the build too: test discovery runs each test executable.
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-export LSAN_OPTIONS="suppressions=$repo/tests/lsan.supp:print_suppressions=0"
-
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWRENPOST_SANITIZE=ON -DWRENPOST_TESTS=ON -DWRENPOST_BENCH=OFF
-cmake --build build-asan -j2
-phase "build-asan/ (sanitizers) build"
-run_ctest build-asan
-phase "build-asan/ tests"
-
-# The local POP3 server's dialog under libFuzzer for a minute (clang, AddressSanitizer).
 bash scripts/fuzz.sh
-phase "fuzz"
+phase "fuzzing"
+
+bash scripts/test-share.sh
+echo "test.sh: everything passed in $((SECONDS - start)) s" >&2

@@ -43,6 +43,42 @@ QByteArray Fixture(const QString& name)
     return file.readAll();
 }
 
+namespace {
+
+QByteArray Unescaped(const QByteArray& field)
+{
+    QByteArray bytes;
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        if (field[i] != '\\' || i + 1 == field.size()) {
+            bytes += field[i];
+            continue;
+        }
+        const char code = field[++i];
+        if (code == 'x') {
+            bytes += char(field.mid(i + 1, 2).toInt(nullptr, 16));
+            i += 2;
+        } else
+            bytes += code == 'r' ? '\r' : code == 'n' ? '\n' : code == 't' ? '\t' : code;
+    }
+    return bytes;
+}
+
+} // namespace
+
+QList<QByteArrayList> FixtureRows(const QString& name)
+{
+    QList<QByteArrayList> rows;
+    for (const QByteArray& line : Fixture(name).split('\n')) {
+        if (line.trimmed().isEmpty() || line.startsWith('#'))
+            continue;
+        QByteArrayList row;
+        for (const QByteArray& field : line.split('\t'))
+            row.append(Unescaped(field));
+        rows.append(row);
+    }
+    return rows;
+}
+
 unsigned FileMode(const QString& path)
 {
     struct stat info {};

@@ -7,6 +7,7 @@
 #include "FakeDialogs.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -37,3 +38,8 @@ unsigned FileMode(const QString& path);
 
 // Waits (running the event loop) until the condition holds or the time-out passes.
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
+
+// The rows of a hand-written table in tests/fixtures: one row a line, fields separated by TAB
+// characters; blank lines and lines that begin with "#" are left out. In a field, \r \n \t \\
+// and \xHH stand for those bytes, so any byte string can be written down.
+QList<QByteArrayList> FixtureRows(const QString& name);

@@ -12,7 +12,7 @@
 # Any finding ends the script with a non-zero status: a crash or AddressSanitizer report, a
 # leak, an input that runs past 30 s, a single allocation past 64 MB or a process past
 # 512 MB, and every check the target makes itself (tests/fuzz/POP3DialogFuzz.cpp). The input
-# is kept in build-test/findings/ and the operations it decodes to are shown.
+# is kept in build-test/findings/ and replayed with whole allocation stacks.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 repo=$(pwd)
@@ -85,10 +85,9 @@ if [[ $status -ne 0 || ${#existing[@]} -gt 0 ]]; then
     for finding in "${existing[@]}"; do
         kept=build-test/findings/$(basename "$finding")
         cp "$finding" "$kept"
-        WRENPOST_FUZZ_TRACE=1 ASAN_OPTIONS=$replay_asan_options "$target" "${limits[@]}" "$kept" \
-            >"$kept.trace" 2>&1 || true
-        echo "fuzz.sh: finding $kept; the end of the operations it decodes to ($kept.trace):" >&2
-        grep -v '^INFO\|^\*\*\*' "$kept.trace" | tail -n 80 >&2
+        ASAN_OPTIONS=$replay_asan_options "$target" "${limits[@]}" "$kept" >"$kept.log" 2>&1 || true
+        echo "fuzz.sh: finding $kept; its replay with whole stacks ($kept.log) ends:" >&2
+        tail -n 60 "$kept.log" >&2
     done
     echo "fuzz.sh: the fuzzer stopped with status $status and ${#existing[@]} finding(s)" >&2
     exit 1

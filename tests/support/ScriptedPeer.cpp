@@ -2,16 +2,16 @@
 
 #include <QTimer>
 
-ScriptedPeer::ScriptedPeer(FakeSocket& socket, const QStringList& script) : mSocket(socket)
+ScriptedPeer::ScriptedPeer(FakeSocket& socket, const QByteArrayList& script) : mSocket(socket)
 {
-    for (const QString& line : script) {
-        const QByteArray text = line.mid(3).toUtf8() + "\r\n";
-        const bool fromServer = line.startsWith(QLatin1String("S: "));
-        // A client line after the peer has replied opens the next exchange.
-        const bool opensExchange = mExchanges.isEmpty() || (!fromServer && !mExchanges.constLast().reply.isEmpty());
-        if (opensExchange)
-            mExchanges.append(Exchange {});
-        (fromServer ? mExchanges.last().reply : mExchanges.last().expected) += text;
+    for (const QByteArray& line : script) {
+        const char kind = line.startsWith('!') ? '!' : line[0];
+        const QByteArray bytes = kind == '!' ? line.mid(1) : line.mid(3) + "\r\n";
+        // Consecutive lines of one side form one step.
+        if (kind != '!' && !mSteps.isEmpty() && mSteps.constLast().kind == kind)
+            mSteps.last().bytes += bytes;
+        else
+            mSteps.append({ kind, bytes });
     }
     mSocket.onConnect = [this] {
         QTimer::singleShot(0, &mSocket, [this] {
@@ -21,38 +21,36 @@ ScriptedPeer::ScriptedPeer(FakeSocket& socket, const QStringList& script) : mSoc
         });
     };
     mSocket.onWritten = [this] {
-        const QByteArray written = mSocket.takeWritten();
-        mWritten += written;
-        mPending += written;
+        mPending += mSocket.takeWritten();
         Advance();
     };
 }
 
 void ScriptedPeer::Advance()
 {
-    while (!Finished()) {
-        const Exchange& exchange = mExchanges[mNext];
-        if (!mPending.startsWith(exchange.expected)) {
-            if (!exchange.expected.startsWith(mPending))
+    for (; !Finished(); ++mNext) {
+        const Step& step = mSteps[mNext];
+        if (step.kind == 'S') {
+            Deliver(step.bytes);
+        } else if (step.kind == '!') {
+            if (step.bytes == "close")
+                mSocket.peerCloses();
+            else if (act)
+                act(step.bytes);
+        } else if (mPending.startsWith(step.bytes)) {
+            mPending.remove(0, step.bytes.size());
+        } else {
+            if (!step.bytes.startsWith(mPending))
                 mUnexpected += std::exchange(mPending, QByteArray());
             return;
         }
-        mPending.remove(0, exchange.expected.size());
-        if (atExchange)
-            atExchange(mNext);
-        const QByteArray reply = exchange.reply;
-        ++mNext;
-        Deliver(reply);
     }
     mUnexpected += std::exchange(mPending, QByteArray());
 }
 
 void ScriptedPeer::Deliver(const QByteArray& reply)
 {
-    if (pieceSize <= 0) {
-        mSocket.injectFromPeer(reply);
-        return;
-    }
-    for (qsizetype at = 0; at < reply.size(); at += pieceSize)
-        mSocket.injectFromPeer(reply.mid(at, pieceSize));
+    const qsizetype piece = pieceSize > 0 ? pieceSize : reply.size();
+    for (qsizetype at = 0; at < reply.size(); at += piece)
+        mSocket.injectFromPeer(reply.mid(at, piece));
 }

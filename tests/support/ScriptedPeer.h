@@ -1,7 +1,9 @@
 #pragma once
 // A peer that follows a transcript: "S: " lines are sent to the engine (with CR LF), "C: "
-// lines are what the engine must send next. Consecutive lines of one side form one exchange.
-// A test ends by asserting that the whole script was used and nothing else was written.
+// lines are what the engine must send next, and a line "!ACTION" is another thing the peer
+// does when the transcript reaches it: "!close" closes the connection; any other action is
+// handed to `act`. A test ends by asserting that the whole script was used and nothing else
+// was written.
 //
 //   ScriptedPeer peer(socket, {
 //       "S: 220 ready",
@@ -11,35 +13,32 @@
 
 #include "FakeSocket.h"
 
-#include <QStringList>
+#include <QByteArrayList>
+#include <functional>
 
 class ScriptedPeer {
 public:
-    ScriptedPeer(FakeSocket& socket, const QStringList& script);
+    ScriptedPeer(FakeSocket& socket, const QByteArrayList& script);
 
     // Each reply is delivered in pieces of this many bytes (0: whole).
     int pieceSize = 0;
-    // Runs when the exchange with this index (counted from 0) is reached, before its reply.
-    std::function<void(int exchange)> atExchange;
+    std::function<void(const QByteArray& action)> act;
 
-    bool Finished() const { return mNext >= mExchanges.size(); }
+    bool Finished() const { return mNext >= mSteps.size(); }
     // What the engine wrote that the script did not expect (empty when all went as scripted).
     QByteArray Unexpected() const { return mUnexpected; }
-    // Everything the engine wrote.
-    QByteArray Written() const { return mWritten; }
 
 private:
-    struct Exchange {
-        QByteArray expected; // what the engine writes first
-        QByteArray reply;    // then what the peer sends
+    struct Step {
+        char kind; // 'C' the engine writes, 'S' the peer sends, '!' the peer acts
+        QByteArray bytes;
     };
     void Advance();
     void Deliver(const QByteArray& reply);
 
     FakeSocket& mSocket;
-    QList<Exchange> mExchanges;
-    int mNext = 0;
+    QList<Step> mSteps;
+    qsizetype mNext = 0;
     QByteArray mPending;
     QByteArray mUnexpected;
-    QByteArray mWritten;
 };

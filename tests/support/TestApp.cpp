@@ -6,7 +6,7 @@
 #include <QTest>
 #include <sys/stat.h>
 
-AppTest::AppTest()
+TestHome::TestHome()
 {
     ResetAppState();
     AppState& app = App();
@@ -16,18 +16,18 @@ AppTest::AppTest()
     app.beep = [this] { ++beeps; };
 }
 
-AppTest::~AppTest() { ResetAppState(); }
+TestHome::~TestHome() { ResetAppState(); }
 
-QString AppTest::AppPath(const QString& relative) const { return folder.filePath(relative); }
+QString TestHome::AppPath(const QString& relative) const { return folder.filePath(relative); }
 
-void AppTest::WriteAppFile(const QString& relative, const QByteArray& bytes) const
+void TestHome::WriteAppFile(const QString& relative, const QByteArray& bytes) const
 {
     QFile file(AppPath(relative));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(bytes);
 }
 
-QByteArray AppTest::ReadAppFile(const QString& relative) const { return ReadFile(AppPath(relative)); }
+QByteArray TestHome::ReadAppFile(const QString& relative) const { return ReadFile(AppPath(relative)); }
 
 QByteArray ReadFile(const QString& path)
 {
@@ -42,8 +42,6 @@ QByteArray Fixture(const QString& name)
         ADD_FAILURE() << "missing fixture " << name.toStdString();
     return file.readAll();
 }
-
-namespace {
 
 QByteArray Unescaped(const QByteArray& field)
 {
@@ -62,8 +60,6 @@ QByteArray Unescaped(const QByteArray& field)
     }
     return bytes;
 }
-
-} // namespace
 
 QList<QByteArrayList> FixtureRows(const QString& name)
 {

@@ -1,6 +1,6 @@
 #pragma once
-// A fresh shared state for each test, in a temporary application folder, with scripted dialogs
-// and a hand-moved clock.
+// A fresh shared state for each test, in a temporary application folder, and what tests read
+// and wait with.
 
 #include "AppState.h"
 #include "FakeClock.h"
@@ -11,10 +11,12 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-class AppTest : public ::testing::Test {
-protected:
-    AppTest();
-    ~AppTest() override;
+// The program's home for one run: the shared state, fresh, pointing to a temporary application
+// folder, with scripted dialogs, a hand-moved clock and counted beeps; reset again at the end.
+class TestHome {
+public:
+    TestHome();
+    ~TestHome();
 
     // A path inside the application folder.
     QString AppPath(const QString& relative) const;
@@ -26,6 +28,9 @@ protected:
     FakeClock clock;
     int beeps = 0;
 };
+
+// A test that runs in a fresh home.
+class AppTest : public ::testing::Test, public TestHome {};
 
 // A hand-written fixture from tests/fixtures.
 QByteArray Fixture(const QString& name);
@@ -40,6 +45,9 @@ unsigned FileMode(const QString& path);
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
 
 // The rows of a hand-written table in tests/fixtures: one row a line, fields separated by TAB
-// characters; blank lines and lines that begin with "#" are left out. In a field, \r \n \t \\
-// and \xHH stand for those bytes, so any byte string can be written down.
+// characters; blank lines and lines that begin with "#" are left out. Fields are Unescaped.
 QList<QByteArrayList> FixtureRows(const QString& name);
+
+// The bytes a written-down field stands for: \r \n \t \\ and \xHH are those bytes, so any
+// byte string can be written down.
+QByteArray Unescaped(const QByteArray& field);

@@ -13,7 +13,7 @@ wrenpost_deps_packages() {
     case "$1" in
         build) echo "${build[*]}" ;;
         run) echo "${build[*]} xvfb xauth" ;;
-        test) echo "${build[*]} xvfb xauth xdotool imagemagick fonts-dejavu-core python3-aiosmtpd dovecot-core dovecot-pop3d curl mpop fetchmail clang libclang-rt-dev llvm" ;;
+        test) echo "${build[*]} xvfb xauth xdotool openbox imagemagick fonts-dejavu-core python3-aiosmtpd dovecot-core dovecot-pop3d curl mpop fetchmail clang libclang-rt-dev llvm" ;;
         bench) echo "$(wrenpost_deps_packages test) msmtp postfix time python3 getmail6" ;;
         *)
             echo "deps.sh: unknown group '$1' (expected build, run, test or bench)" >&2

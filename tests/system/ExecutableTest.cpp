@@ -1,92 +1,65 @@
-// The real program, copied into an empty folder that becomes its application folder.
-
+// The real program in a folder of its own (its application folder), ended by the signals a
+// logout or a terminal sends.
 #include "TestApp.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 #include <csignal>
 
 namespace {
 
-class ExecutableTest : public ::testing::TestWithParam<int> {
-protected:
-    ExecutableTest()
-    {
-        program = home.filePath("wrenpost");
-        EXPECT_TRUE(QFile::copy(WRENPOST_EXECUTABLE, program));
-    }
-
-    void Write(const QString& name, const QByteArray& bytes)
-    {
-        QFile file(home.filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
-
-    QByteArray Read(const QString& name) { return ReadFile(home.filePath(name)); }
-
-    void Start()
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(QDir::rootPath());
-        process.start(program, {});
-        ASSERT_TRUE(process.waitForStarted());
-    }
-
-    void StopWith(int signal)
-    {
-        ::kill(static_cast<pid_t>(process.processId()), signal);
-        ASSERT_TRUE(process.waitForFinished(10000));
-    }
-
-    QTemporaryDir home;
-    QString program;
-    QProcess process;
-};
-
-TEST_P(ExecutableTest, SignalClosesLikeExitAndKeepsTheStartUpNotes)
+void Write(const QString& path, const QByteArray& bytes)
 {
-    Write("preferences.txt", Fixture("startup-complete-preferences.txt"));
-    Write("console.txt", "the previous run\r\n");
-
-    Start();
-    // The old log goes at step 9; the mailbox folder comes after the preferences.
-    ASSERT_TRUE(WaitFor([this] {
-        return QFileInfo(home.filePath("MailFolder/POP3MailBox")).isDir() && !QFileInfo::exists(home.filePath("console.txt"));
-    }));
-    StopWith(GetParam());
-
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process.exitCode(), 0);
-    for (const char* folder : { "SentMessages", "InBox", "SavedMessages", "Deleted_Messages", "POP3MailBox" })
-        EXPECT_TRUE(QFileInfo(home.filePath(QStringLiteral("MailFolder/") + folder)).isDir()) << folder;
-    EXPECT_EQ(Read("console.txt"), Fixture("startup-complete-console.txt"));
-    EXPECT_EQ(FileMode(home.filePath("console.txt")), 0600);
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, ExecutableTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
-    [](const auto& info) { return info.param == SIGTERM ? "Term" : info.param == SIGINT ? "Int" : "Hup"; });
-
-class ExecutableFolderFailureTest : public ExecutableTest {};
-
-TEST_F(ExecutableFolderFailureTest, SignalWhileTheFolderBoxIsOpenEndsWithoutWritingTheLog)
+// Runs the program in `home` and sends it `signal` once `ready` holds; its exit code (-1: it
+// crashed, did not end, or had ended before).
+int EndWith(const QTemporaryDir& home, int signal, const std::function<bool()>& ready)
 {
-    Write("MailFolder", "a file where the mail store belongs");
-    Write("console.txt", "the previous run\r\n");
+    QFile::copy(QStringLiteral(WRENPOST_EXECUTABLE), home.filePath("wrenpost"));
+    QProcess program;
+    program.start(home.filePath("wrenpost"), {});
+    if (!WaitFor(ready) || program.state() != QProcess::Running)
+        return -1;
+    ::kill(pid_t(program.processId()), signal);
+    return program.waitForFinished() && program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+}
 
-    Start();
-    // The box waits for an answer; the program must still be running then.
-    EXPECT_FALSE(process.waitForFinished(1000));
-    StopWith(SIGTERM);
+// Each run removes the log of the run before (after the mail folders are made, before the
+// preferences are read) and writes its own as it closes.
+TEST(Executable, EachTerminationSignalClosesLikeExit)
+{
+    QTemporaryDir home;
+    Write(home.filePath("preferences.txt"), Fixture("system/startup-complete-preferences.txt"));
+    Write(home.filePath("console.txt"), "the run before");
+    const auto started = [&home] {
+        return QFileInfo(home.filePath("MailFolder/POP3MailBox")).isDir() && !QFileInfo::exists(home.filePath("console.txt"));
+    };
+    for (const int signal : { SIGTERM, SIGINT, SIGHUP }) {
+        SCOPED_TRACE(signal);
+        EXPECT_EQ(EndWith(home, signal, started), 0);
+        EXPECT_EQ(ReadFile(home.filePath("console.txt")), Fixture("system/startup-complete-console.txt"));
+        EXPECT_EQ(FileMode(home.filePath("console.txt")), 0600u);
+    }
+}
 
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process.exitCode(), 1);
-    EXPECT_EQ(Read("console.txt"), "the previous run\r\n");
-    EXPECT_FALSE(QFileInfo::exists(home.filePath("MailFolder/InBox")));
+// The box that says why the mail folder cannot be had waits for an answer; a signal then ends
+// the program without a log.
+TEST(Executable, SignalWhileTheFolderBoxIsOpenKeepsTheOldLog)
+{
+    QTemporaryDir home;
+    Write(home.filePath("MailFolder"), "a file where the mail store belongs");
+    Write(home.filePath("console.txt"), "the run before");
+    const auto aSecondLater = [] {
+        QTest::qWait(1000);
+        return true;
+    };
+    EXPECT_EQ(EndWith(home, SIGTERM, aSecondLater), 1);
+    EXPECT_EQ(ReadFile(home.filePath("console.txt")), "the run before");
 }
 
 } // namespace

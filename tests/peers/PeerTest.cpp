@@ -1,0 +1,248 @@
+// The protocol engines over real sockets against real peer programs on 127.0.0.1, byte for byte
+// against hand-written files in tests/fixtures. The fake clock fixes the Date line and the names
+// of the files the engines store; its tick does not move, so their own time-outs never run out.
+#include "Peers.h"
+
+#include "AppState.h"
+#include "Console.h"
+#include "MailRetriever.h"
+#include "MailSender.h"
+#include "POP3Server.h"
+#include "QtSocket.h"
+#include "TestApp.h"
+
+#include <QDir>
+#include <QProgressBar>
+#include <algorithm>
+
+namespace {
+
+QStringList FilesIn(const QString& folder) { return QDir(folder).entryList(QDir::Files, QDir::Name | QDir::IgnoreCase); }
+
+// The files of these folders (each with its name first, when `named`), in the order of their bytes.
+QByteArrayList Files(const QStringList& folders, bool named)
+{
+    QByteArrayList files;
+    for (const QString& folder : folders)
+        for (const QString& name : FilesIn(folder))
+            files << (named ? name.toUtf8() + '\n' : QByteArray()) + ReadFile(folder + '/' + name);
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// A peer program shared by the tests of a suite.
+template <typename Peer> class PeerSuite : public AppTest {
+protected:
+    static void SetUpTestSuite() { failure = (peer = std::make_unique<Peer>())->Start(); }
+    static void TearDownTestSuite() { peer.reset(); }
+    void SetUp() override
+    {
+        ASSERT_TRUE(failure.isEmpty()) << failure.toStdString();
+        clock.now = QDateTime(QDate(2026, 3, 14), QTime(15, 9, 26));
+    }
+
+    // What spilled into console.txt and what the box still holds.
+    QByteArray Console() const { return ReadAppFile(QStringLiteral("console.txt")) + App().mainConsole.boxText(); }
+
+    static inline std::unique_ptr<Peer> peer;
+    static inline QString failure;
+};
+
+// --- MailSender and aiosmtpd: each row of peers/sends.txt names the fixtures of its message.
+
+class SmtpPeerTest : public PeerSuite<SmtpCapture> {
+protected:
+    // Sends from alice@example.test into a mail folder of its own; the copies kept there.
+    QStringList Send(const QString& folder, const QByteArray& to, const QByteArray& cc, const QByteArray& subject, const QByteArray& body)
+    {
+        App().SendServer = peer->ServerName();
+        App().MailFolderPath = AppPath(folder);
+        EXPECT_TRUE(QDir().mkpath(AppPath(folder + "/SentMessages")));
+        QProgressBar progressBar;
+        QtSocket socket;
+        MailSender sender(socket, progressBar);
+        sender.SendEmailMessage(QByteArray(), to, "alice@example.test", subject, body, cc, QByteArray());
+        EXPECT_FALSE(sender.Busy());
+        return FilesIn(AppPath(folder + "/SentMessages"));
+    }
+};
+
+TEST_F(SmtpPeerTest, EachMessageArrivesAsWrittenAndItsCopyIsKept)
+{
+    for (const QByteArrayList& row : FixtureRows(QStringLiteral("peers/sends.txt"))) {
+        const QString name = QString::fromLatin1(row[0]);
+        SCOPED_TRACE(row[0].toStdString());
+        clock.utcOffsetSeconds = row[5].toInt();
+        const int number = peer->Count() + 1;
+        const QStringList copies = Send(name, row[1], row[2], row[3], row[4]);
+        ASSERT_EQ(peer->Count(), number);
+        ASSERT_EQ(copies, QStringList { row[1] + "__260314_150926.txt" });
+        const QByteArray copy = ReadFile(AppPath(name + "/SentMessages/" + copies[0]));
+        EXPECT_EQ(
+            peer->FolderFile(QStringLiteral("%1.envelope").arg(number)), SentFixture("peers/" + name + ".envelope", copy, peer->port));
+        EXPECT_EQ(peer->FolderFile(QStringLiteral("%1.data").arg(number)), Fixture("peers/" + name + ".eml"));
+        EXPECT_EQ(copy, SentFixture("peers/" + name + ".sent.txt", copy, peer->port));
+        EXPECT_EQ(App().sendConsole.statusColour(), qRgb(0, 192, 0));
+    }
+    EXPECT_EQ(dialogs.Texts(), QStringList());
+}
+
+TEST_F(SmtpPeerTest, RefusedRecipientStoresNothingAndSaysWhy)
+{
+    const int accepted = peer->Count();
+    EXPECT_EQ(Send(QStringLiteral("refused"), "nobody@example.test", {}, "Hello", "Anyone there?"), QStringList());
+    EXPECT_EQ(peer->Count(), accepted);
+    EXPECT_EQ(App().sendConsole.statusColour(), qRgb(255, 0, 0));
+    const QByteArray console = App().sendConsole.boxText();
+    EXPECT_TRUE(console.contains("\r\n:No Expected Code: 550 5.1.1 no such user\r\n")) << console.toStdString();
+    EXPECT_FALSE(console.contains(">data")) << console.toStdString();
+}
+
+// --- MailRetriever and dovecot: each test leaves the mailbox empty. An inbox file is the lines
+// as dovecot sends them, joined by CR LF, each line's stuffing dot removed, then "." CR LF.
+
+class RetrievePeerTest : public PeerSuite<Dovecot> {
+protected:
+    // One whole retrieval through a fresh socket; the inbox's files afterwards.
+    QStringList Retrieve(const QByteArray& password, const std::function<void()>& accountWindow = {})
+    {
+        App().InBoxPath = AppPath(QStringLiteral("InBox"));
+        EXPECT_TRUE(QDir().mkpath(App().InBoxPath));
+        App().ReceiveUser = "wren";
+        App().ReceivePassword = password;
+        App().ReceiveServer = peer->ServerName();
+        QProgressBar progressBar;
+        QtSocket socket;
+        MailRetriever retriever(socket, progressBar);
+        retriever.showAccountWindow = accountWindow;
+        retriever.RetrieveMail();
+        EXPECT_FALSE(retriever.Busy());
+        return FilesIn(App().InBoxPath);
+    }
+
+    // The inbox holds exactly these messages, numbered from 1, the server none; the password went
+    // as often as given, masked on the console, and never in clear.
+    void ExpectRetrieved(const QStringList& inbox, const QByteArrayList& messages, int passwords) const
+    {
+        ASSERT_EQ(inbox.size(), messages.size()) << Console().toStdString();
+        for (int n = 1; n <= messages.size(); ++n) {
+            EXPECT_EQ(inbox[n - 1], QStringLiteral("260314_150926__%1.txt").arg(n));
+            EXPECT_EQ(ReadFile(App().InBoxPath + '/' + inbox[n - 1]), messages[n - 1]) << n;
+        }
+        EXPECT_TRUE(WaitFor([] { return peer->Count() == 0; })) << peer->Count() << " messages left on the server";
+        EXPECT_EQ(Console().count(">PASS *******\r\n"), passwords) << Console().toStdString();
+        EXPECT_FALSE(Console().contains("Tr0ub4dor")) << Console().toStdString();
+    }
+};
+
+QByteArray RetrieveFixture(const char* name) { return Fixture(QStringLiteral("peers/retrieve/") + name); }
+
+TEST_F(RetrievePeerTest, StoresEachMessageUnstuffedAndEmptiesTheMailbox)
+{
+    for (const char* name : { "dots.eml", "empty-body.eml", "first-line-dot.eml" })
+        ASSERT_TRUE(peer->Put(RetrieveFixture(name)));
+    // 20 MB of numbered lines with LF line ends, as Maildir files have them, every 500th starting
+    // with a dot, every 1000th with two. dovecot sends them with CR LF and the dots doubled.
+    QByteArray large = "Subject: Twenty megabytes\n\n";
+    large.reserve(21 * 1024 * 1024);
+    for (int n = 1; large.size() < 20 * 1024 * 1024; ++n)
+        large.append(n % 1000 == 0  ? ".."
+                     : n % 500 == 0 ? "."
+                                    : "")
+            .append(QByteArray::number(n))
+            .append(90, char('a' + n % 26))
+            .append('\n');
+    ASSERT_TRUE(peer->Put(large));
+    // dovecot sends the very first line's dot as it is, so the retriever takes it for stuffing.
+    ExpectRetrieved(Retrieve(Dovecot::Password),
+        { RetrieveFixture("dots.expected.txt"), RetrieveFixture("empty-body.expected.txt"), RetrieveFixture("first-line-dot.expected.txt"),
+            large.replace("\n", "\r\n") + ".\r\n" },
+        1);
+    // The next session finds the mailbox empty.
+    EXPECT_EQ(Retrieve(Dovecot::Password).size(), 4);
+    EXPECT_TRUE(Console().contains("\r\n<+OK 0 0\r\n:No mail has been found on a server.\r\n>QUIT\r\n")) << Console().toStdString();
+    EXPECT_EQ(dialogs.Texts(), QStringList());
+}
+
+// Answered No, the question ends the session and leaves the mail on the server. Answered Yes, it
+// opens the account window, where the user types the right password (blanks around it are not
+// part of it), and the session logs in again.
+TEST_F(RetrievePeerTest, RefusedPasswordNoKeepsTheMailYesWithTheRightOneTakesIt)
+{
+    ASSERT_TRUE(peer->Put(RetrieveFixture("dots.eml")) && peer->Put(RetrieveFixture("empty-body.eml")));
+    dialogs.msgBoxAnswers << MsgBoxResult::No << MsgBoxResult::Yes;
+    EXPECT_EQ(Retrieve("Tr0ub4dor-6y", [] { ADD_FAILURE() << "the account window opened on No"; }), QStringList());
+    EXPECT_EQ(peer->Count(), 2);
+    int accountWindows = 0;
+    const QStringList inbox = Retrieve("Tr0ub4dor-6y", [&accountWindows] {
+        ++accountWindows;
+        App().ReceivePassword = " " + QByteArray(Dovecot::Password) + "\t ";
+    });
+    EXPECT_EQ(accountWindows, 1);
+    EXPECT_EQ(dialogs.shown.size(), 2);
+    ExpectRetrieved(inbox, { RetrieveFixture("dots.expected.txt"), RetrieveFixture("empty-body.expected.txt") }, 3);
+}
+
+// --- The local POP3 server and real clients, each row of pop3server-peers/clients.txt one: what
+// the client wrote, and which files it left in the served folder. The others must have moved to
+// Deleted_Messages unchanged.
+//
+// pop3_client.py PORT PASSWORD OUTDIR DELE-NUMBER...: user wren, pass_, stat, list, uidl, retr of
+// every message, top 2 2, top 3 1, dele of the numbers given, quit. OUTDIR gets wire.bin, every
+// byte the server sent, and the lines of each multi-line answer as poplib hands them over, each
+// ended by CR LF: list.txt, uidl.txt, N.eml, top-N-K.txt.
+
+class POP3ServerPeerTest : public AppTest {
+protected:
+    QtSocket listener;
+    QtSocket transceiver;
+    POP3Server server { listener, transceiver };
+};
+
+TEST_F(POP3ServerPeerTest, RealClientsGetEveryMessageExactly)
+{
+    const QString fixtures = QStringLiteral(WRENPOST_FIXTURES "/pop3server-peers/");
+    App().POP3User = "wren";
+    App().POP3UserPassword = "Kestrel-42x";
+    App().POP3DeleteIfRequested = "Y";
+    App().POP3ServerPort = FreeLoopbackPort();
+    server.Run();
+    ASSERT_TRUE(WaitFor([] { return App().POP3ServerState == "L"; }));
+    for (const QByteArrayList& row : FixtureRows(QStringLiteral("pop3server-peers/clients.txt"))) {
+        SCOPED_TRACE(row[0].toStdString());
+        const QString home = AppPath(QString::fromLatin1(row[0]));
+        App().POP3MailBoxPath = home + "/mailbox";
+        App().DeletedMessagesPath = home + "/deleted";
+        ASSERT_TRUE(QDir().mkpath(App().POP3MailBoxPath) && QDir().mkpath(App().DeletedMessagesPath) && QDir().mkpath(home + "/out"));
+        for (const QString& name : FilesIn(fixtures + "mailbox"))
+            ASSERT_TRUE(QFile::copy(fixtures + "mailbox/" + name, App().POP3MailBoxPath + '/' + name));
+        const auto filledIn = [&](QByteArray text) {
+            return QString::fromLatin1(text.replace("@PORT@", QByteArray::number(App().POP3ServerPort))
+                                           .replace("@HOME@", QFile::encodeName(home))
+                                           .replace("@PYTHON@", WRENPOST_PEER_PYTHON)
+                                           .replace("@PEERS@", WRENPOST_PEERS_DIR));
+        };
+        QFile settings(home + "/settings");
+        ASSERT_TRUE(settings.open(QIODevice::WriteOnly) && settings.write(filledIn(row[3]).toLatin1()) >= 0);
+        settings.close();
+        settings.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        qputenv("HOME", QFile::encodeName(home));
+        QProcess client;
+        client.start(filledIn(row[1]), filledIn(row[2]).split(' '));
+        // Once the client has ended, the server is ready for the next.
+        ASSERT_TRUE(WaitFor([&client] { return client.state() == QProcess::NotRunning && App().POP3ServerState == "L"; }, 20000))
+            << client.readAllStandardError().toStdString() << "\n--- the server's console:\n"
+            << App().mainConsole.boxText().toStdString();
+        EXPECT_EQ(client.exitCode(), 0) << client.readAllStandardError().toStdString();
+        EXPECT_EQ(Files({ home + "/out" }, false), Files({ fixtures + row[5] }, false));
+        EXPECT_EQ(FilesIn(App().POP3MailBoxPath), QString::fromLatin1(row[4]).split(' ', Qt::SkipEmptyParts));
+        // What the client deleted moved to Deleted_Messages, each file unchanged.
+        EXPECT_EQ(Files({ App().POP3MailBoxPath, App().DeletedMessagesPath }, true), Files({ fixtures + "mailbox" }, true));
+    }
+    server.Stop();
+    EXPECT_TRUE(WaitFor([] { return App().POP3ServerState.isEmpty(); }));
+    EXPECT_EQ(dialogs.Texts(), QStringList());
+    EXPECT_FALSE(App().mainConsole.boxText().contains("Kestrel-42x")) << App().mainConsole.boxText().toStdString();
+}
+
+} // namespace

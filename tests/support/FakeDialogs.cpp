@@ -2,11 +2,16 @@
 
 #include <QDialog>
 
-MsgBoxResult FakeDialogs::MsgBox(const QString& text, int style, const QString& title)
+void FakeDialogs::Open(ShownDialog dialog)
 {
-    shown.append({ ShownDialog::Kind::MsgBox, text, title, style });
+    shown.append(std::move(dialog));
     if (whileOpen)
         whileOpen(shown.constLast());
+}
+
+MsgBoxResult FakeDialogs::MsgBox(const QString& text, int style, const QString& title)
+{
+    Open({ ShownDialog::Kind::MsgBox, text, title, style });
     if (!msgBoxAnswers.isEmpty())
         return msgBoxAnswers.dequeue();
     return (style & 0x07) == 0 ? MsgBoxResult::Ok : MsgBoxResult::Cancel;
@@ -14,17 +19,13 @@ MsgBoxResult FakeDialogs::MsgBox(const QString& text, int style, const QString& 
 
 QString FakeDialogs::InputBox(const QString& prompt, const QString& title, const QString&)
 {
-    shown.append({ ShownDialog::Kind::InputBox, prompt, title, 0 });
-    if (whileOpen)
-        whileOpen(shown.constLast());
+    Open({ ShownDialog::Kind::InputBox, prompt, title, 0 });
     return textAnswers.isEmpty() ? QString() : textAnswers.dequeue();
 }
 
 QString FakeDialogs::OpenFile(const QString& title, const QString& folder, const QString&)
 {
-    shown.append({ ShownDialog::Kind::OpenFile, folder, title, 0 });
-    if (whileOpen)
-        whileOpen(shown.constLast());
+    Open({ ShownDialog::Kind::OpenFile, folder, title, 0 });
     return textAnswers.isEmpty() ? QString() : textAnswers.dequeue();
 }
 

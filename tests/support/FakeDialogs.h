@@ -35,4 +35,7 @@ public:
     int dismissed = 0;
 
     QStringList Texts() const;
+
+private:
+    void Open(ShownDialog dialog);
 };

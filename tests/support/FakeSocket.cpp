@@ -6,18 +6,8 @@
 
 void FakeSocket::Connect()
 {
-    ++connects;
     state = SocketState::Connecting;
-    if (onConnect) {
-        onConnect();
-        return;
-    }
-    QTimer::singleShot(0, this, [this] {
-        if (state != SocketState::Connecting)
-            return;
-        state = SocketState::Connected;
-        emit Connected();
-    });
+    onConnect();
 }
 
 void FakeSocket::Listen() { state = SocketState::Listening; }
@@ -49,11 +39,7 @@ QByteArray FakeSocket::GetData()
     return std::exchange(mReceived, QByteArray());
 }
 
-void FakeSocket::Close()
-{
-    ++closes;
-    state = SocketState::Closed;
-}
+void FakeSocket::Close() { state = SocketState::Closed; }
 
 void FakeSocket::injectFromPeer(const QByteArray& bytes)
 {

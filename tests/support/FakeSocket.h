@@ -30,7 +30,7 @@ public:
     void requestConnection(qintptr requestID);
     QByteArray takeWritten();
 
-    // What Connect does: by default the connection is made (Connected follows).
+    // What Connect does (the scripted peer's connection, a refusal...).
     std::function<void()> onConnect;
     // Called after each SendData, with everything written and not yet taken.
     std::function<void()> onWritten;
@@ -39,8 +39,6 @@ public:
     int getDataError = 0;
 
     SocketState state = SocketState::Closed;
-    int connects = 0;
-    int closes = 0;
 
 private:
     QByteArray mReceived;

@@ -1,15 +1,12 @@
 #pragma once
-// Shared by the tests: readable failure output for Qt's strings, and table rows shown and
-// named by their `name` field.
+// Shared by the tests: readable failure output for Qt's byte strings and strings.
 
 #include <QByteArray>
 #include <QString>
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstdio>
 #include <ostream>
-#include <string>
 
 // Quoted, control bytes escaped, long texts shortened.
 inline void PrintTo(const QByteArray& bytes, std::ostream* out)
@@ -32,28 +29,3 @@ inline void PrintTo(const QByteArray& bytes, std::ostream* out)
 }
 
 inline void PrintTo(const QString& text, std::ostream* out) { PrintTo(text.toUtf8(), out); }
-
-// The same unnamed namespace as the including test's own, so that its rows find these.
-namespace {
-
-template <typename Row>
-    requires requires(const Row& row) { row.name; }
-void PrintTo(const Row& row, std::ostream* out)
-{
-    *out << row.name;
-}
-
-// Names a TEST_P row after its `name`, every character other than a letter or digit made "_".
-struct RowName {
-    template <typename Row>
-    std::string operator()(const ::testing::TestParamInfo<Row>& info) const
-    {
-        std::string name = info.param.name;
-        for (char& c : name)
-            if (!std::isalnum(static_cast<unsigned char>(c)))
-                c = '_';
-        return name;
-    }
-};
-
-} // namespace

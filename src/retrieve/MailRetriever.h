@@ -4,15 +4,12 @@
 // after it is durably stored. Every command and reply is traced on the main console, the
 // password masked.
 
+#include "ClientSession.h"
+
 #include <QByteArray>
-#include <QObject>
-#include <QString>
 #include <functional>
 
-class QProgressBar;
-class SocketAdapter;
-
-class MailRetriever : public QObject {
+class MailRetriever : public ClientSession {
     Q_OBJECT
 public:
     // The retriever drives `socket` and shows its progress on `progressBar` (the main window's).
@@ -21,8 +18,6 @@ public:
     // Retrieves every message from ReceiveServer (default port 110). Returns at once, doing
     // nothing, while a retrieval runs or the account window is open.
     void RetrieveMail();
-
-    bool Busy() const { return mBusy; }
 
     // The main window's receiving icon (on during a retrieval) and the account window, shown
     // modally when the user wants to correct a refused password.
@@ -41,32 +36,19 @@ private:
     // `cancelled` is set when the user gave up at the password question.
     bool LogIn(bool& cancelled);
     bool RetrieveMessages(qint32 count, int& stored);
+    // Sends a command; the console shows `echo` in its place (the password masked).
     void Command(const QByteArray& line, const QByteArray& echo);
-    bool WaitForCode(char code, bool showProgress);
-    bool WaitForMessage();
-    // Takes a complete message from mRecvBuffer into mMessage; false when none is complete yet.
-    bool TakeMessage();
-    QString SocketStateName() const;
-
+    // Waits for the next reply line; true when it begins with `code`.
+    bool Reply(char code, bool showProgress);
+    // Waits for a whole message and takes it into mMessage, its byte-stuffing undone.
+    bool Message();
+    // Whether mReceived holds a message's terminating line (the search resumes where it left).
+    bool MessageComplete();
     void DialogError();
-    void Finish(int stored);
 
-    void OnError(int number, const QString& description);
-    void OnDataArrival();
-
-    SocketAdapter& mRetrSock;
-    QProgressBar& mPrgBar;
-    bool mBusy = false;
-    QByteArray mRecvBuffer;
     QByteArray mReply;
     QByteArray mMessage;
-    bool mAwaitingMessage = false;
-    QString mErrText;
-    bool mSockError = false;
-    bool mPeerClosed = false;
-    qint64 mBytesReceived = 0;
     qint64 mTotalBytes = 0;
     // Where the search for a message's end resumes; the bytes before it hold no terminator.
     qsizetype mSearchFrom = 0;
-    qint64 mLastArrivalTick = 0;
 };

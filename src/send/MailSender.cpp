@@ -9,12 +9,9 @@
 #include "SessionReports.h"
 #include "SocketAdapter.h"
 #include "Text8.h"
-#include "WaitLoop.h"
 #include "email_Encoding.h"
 #include "modGeneralExceptionHandler.h"
 #include "modSaveMail.h"
-#include "modSendForm.h"
-#include "modSpecificExceptionHandler.h"
 
 #include <QProgressBar>
 
@@ -24,8 +21,6 @@ constexpr quint16 SmtpPort = 25;
 // A reply longer than this without its last line is no SMTP reply.
 constexpr qsizetype ReplyLimit = 1 << 20;
 const QByteArray CrLf("\r\n");
-
-QByteArray Local8(const QString& text) { return Text8::FromDisplay(text); }
 
 // Reply = *( code "-" text CRLF ) code [ SP text ] CRLF   (RFC 5321, 4.2)
 // The reply is complete once a line ends whose fourth character is not "-".
@@ -42,15 +37,11 @@ bool ReplyComplete(const QByteArray& response)
 
 } // namespace
 
-MailSender::MailSender(SocketAdapter& socket, QProgressBar& progressBar) : mRetrSock(socket), mPrgBar(progressBar)
+MailSender::MailSender(SocketAdapter& socket, QProgressBar& progressBar)
+    : ClientSession(socket, progressBar, App().sendConsole, QStringLiteral("MailSender"))
 {
-    connect(&mRetrSock, &SocketAdapter::Error, this, &MailSender::OnError);
-    connect(&mRetrSock, &SocketAdapter::DataArrival, this, &MailSender::OnDataArrival);
-    connect(&mRetrSock, &SocketAdapter::Connected, this,
-        [this] { WriteSendNote("Connected to " + Local8(mRetrSock.RemoteHost())); });
-    connect(&mRetrSock, &SocketAdapter::Closed, this, [] { WriteSendNote("Close event detectd in Retrieve socket."); });
-    connect(&mRetrSock, &SocketAdapter::SendProgress, this, [this](qint64 sent, qint64) { mBytesSent = sent; });
-    connect(&mRetrSock, &SocketAdapter::SendComplete, this, [this] { mSendPending = false; });
+    connect(&mSocket, &SocketAdapter::SendProgress, this, [this](qint64 sent, qint64) { mBytesSent = sent; });
+    connect(&mSocket, &SocketAdapter::SendComplete, this, [this] { mSendPending = false; });
 }
 
 void MailSender::SendEmailMessage(const QByteArray& toName, const QByteArray& toAddress, const QByteArray& fromAddress,
@@ -65,29 +56,26 @@ void MailSender::SendEmailMessage(const QByteArray& toName, const QByteArray& to
         return;
     }
     mBusy = true;
-    bool sent = false;
-    QByteArray storedCopy;
     try {
-        WriteSendNote("New send session began at " + TimeOfDay() + ".");
+        Note("New send session began at " + TimeOfDay() + ".");
         QList<QByteArray> envelope { "MAIL FROM: " + fromAddress + CrLf, "RCPT TO: " + toAddress + CrLf };
         if (!ccAddress.isEmpty())
             envelope.append("RCPT TO: " + ccAddress + CrLf);
         const MessageHeader fields { toName, toAddress, fromAddress, subject, boundary };
         const QByteArray header = HeaderBlock(fields, DateLine(App().clock->LocalNow(), App().clock->UtcOffsetSeconds()));
-        sent = RunDialog(header, MessageBody(fields, checkedBody), envelope, storedCopy);
-        if (!sent)
+        QByteArray storedCopy;
+        if (RunDialog(header, MessageBody(fields, checkedBody), envelope, storedCopy)) {
+            mConsole.setStatusColour(StatusColour::Green);
+            Note("E-Mail has been sent. Closing socket." + TimeOfDay());
+            // From here on the message has gone: a failure to keep its copy is passed over.
+            PassOverFailure([&] { SaveComposedMessage(storedCopy, toAddress, QStringLiteral("SentMessages")); });
+        } else {
             DialogFailure();
+        }
     } catch (const std::exception& error) {
         StoreLastError(error);
-        ReportException();
-    }
-    if (sent) {
-        App().sendConsole.setStatusColour(StatusColour::Green);
-        GuardEntryPoint(QStringLiteral("In MailSender after sending."), [this, &storedCopy, &toAddress] {
-            WriteSendNote("E-Mail has been sent. Closing socket." + TimeOfDay());
-            mRetrSock.Close();
-            SaveComposedMessage(storedCopy, toAddress, QStringLiteral("SentMessages"));
-        });
+        ReportSessionFailure(mConsole, QStringLiteral("MailSender"), QStringLiteral("SendEmailMessage"));
+        NoteClosing(CrLf + TimeOfDay());
     }
     Finish();
 }
@@ -95,34 +83,32 @@ void MailSender::SendEmailMessage(const QByteArray& toName, const QByteArray& to
 bool MailSender::RunDialog(const QByteArray& header, const QByteArray& body, const QList<QByteArray>& envelope,
     QByteArray& storedCopy)
 {
-    WriteSendNote("Socket is in \"" + Local8(SocketStateName()) + "\" state.");
-    if (mRetrSock.State() == SocketState::Connected) {
-        mErrText = QStringLiteral("Socket is in incorrect state.\r\nTo avoid sending information to incorrect host, closing it first.");
+    if (!SocketIsFree())
         return false;
-    }
-    mRetrSock.SetLocalPort(0);
+    mSocket.SetLocalPort(0);
     const ServerAddress server = ParseServerName(Text8::ToDisplay(App().SendServer), SmtpPort);
-    WriteSendNote("Setting address to " + Local8(server.host) + ", port " + QByteArray::number(server.port) + ".");
+    Note("Setting address to " + Text8::FromDisplay(server.host) + ", port " + QByteArray::number(server.port) + ".");
     if (App().SendServer.isEmpty())
         throw AppError(0, QStringLiteral("Empty send-server name."));
-    mRetrSock.SetRemoteHost(server.host);
-    mRetrSock.SetRemotePort(server.port);
-    WriteSendNote("Connecting to send-server ... ");
+    mSocket.SetRemoteHost(server.host);
+    mSocket.SetRemotePort(server.port);
+    Note("Connecting to send-server ... ");
 
     SendRecord record;
-    record.SetStartupInfo(mRetrSock.LocalIP(), mRetrSock.RemoteHost(), mRetrSock.RemotePort());
-    mSockError = false;
-    mRetrSock.Connect();
-    if (!WaitForCode("220", true))
+    record.SetStartupInfo(mSocket.LocalIP(), mSocket.RemoteHost(), mSocket.RemotePort());
+    Connect();
+    // Expected: 220 greeting
+    if (!Reply("220"))
         return false;
-    record.SetConnResponse(mResponse);
-    WriteSendNote("Connected.");
+    record.SetConnResponse(mReceived);
+    Note("Connected.");
 
-    const QByteArray helo = "HELO " + Local8(mRetrSock.LocalHostName()) + CrLf;
+    const QByteArray helo = "HELO " + Text8::FromDisplay(mSocket.LocalHostName()) + CrLf;
     record.AddSent(helo);
     if (!Command(helo, "250"))
         return false;
-    record.SetHeloResponse(mResponse);
+    record.SetHeloResponse(mReceived);
+    // Expected: 250 for MAIL FROM and each RCPT TO
     for (const QByteArray& line : envelope) {
         record.AddSent(line);
         if (!Command(line, "250"))
@@ -131,26 +117,24 @@ bool MailSender::RunDialog(const QByteArray& header, const QByteArray& body, con
     if (!Command("data" + CrLf, "354"))
         return false;
 
-    WriteSendNote("FullHeader: ");
-    WriteSendSent(header);
+    Note("FullHeader: ");
+    Sent(header);
     const QByteArray content = DotStuff(header + body);
-    mBytesSent = 0;
-    mBytesTotal = content.size();
-    WriteSendNote("Sending " + QByteArray::number(mBytesTotal) + " of content= \"\"(FullExternal)Header\" and \"Body\".");
-    mRetrSock.SendData(content);
-    if (!WaitForSendCompletion())
+    Note("Sending " + QByteArray::number(content.size()) + " of content= \"\"(FullExternal)Header\" and \"Body\".");
+    if (!HandOver(content))
         return false;
     const QByteArray terminator = Terminator(body);
-    mRetrSock.SendData(terminator);
-    if (!WaitForCode("250", true))
+    mSocket.SendData(terminator);
+    // Expected: 250 for the content
+    if (!Reply("250"))
         return false;
-    record.SetBodyEndResponse(mResponse);
+    record.SetBodyEndResponse(mReceived);
 
-    WriteSendSent("quit" + CrLf);
-    mRetrSock.SendData("quit" + CrLf);
-    WriteSendNote("Disconnecting ... ");
-    mPrgBar.hide();
-    if (!WaitForCode("221", true))
+    Sent("quit" + CrLf);
+    mSocket.SendData("quit" + CrLf);
+    Note("Disconnecting ... ");
+    mProgressBar.hide();
+    if (!Reply("221"))
         return false;
     // Built in place: the body may be many megabytes.
     storedCopy = record.Text();
@@ -161,127 +145,47 @@ bool MailSender::RunDialog(const QByteArray& header, const QByteArray& body, con
 
 bool MailSender::Command(const QByteArray& line, const QByteArray& expected)
 {
-    WriteSendSent(line);
-    mRetrSock.SendData(line);
-    return WaitForCode(expected, true);
+    Sent(line);
+    mSocket.SendData(line);
+    return Reply(expected);
 }
 
-bool MailSender::WaitForCode(const QByteArray& expected, bool showProgress)
+bool MailSender::Reply(const QByteArray& expected)
 {
-    bool result = true;
-    mErrText.clear();
+    mReceived.clear();
     const qint64 start = App().clock->TickMs();
-    const qint64 deadline = start + replyWaitMs;
-    mResponse.clear();
-    mPrgBar.show();
-    try {
-        WaitLoop wait;
-        for (;;) {
-            if (ReplyComplete(mResponse)) {
-                WriteSendReceived(ReplyFirstLine(mResponse));
-                result = mResponse.left(3) == expected;
-                break;
-            }
-            if (mResponse.size() > ReplyLimit) {
-                mErrText = QStringLiteral("Send-Server Exception. The reply has no end.");
-                break;
-            }
-            wait.Yield();
-            if (mSockError) {
-                mErrText += QStringLiteral("\r\nException when waiting for dialog code.");
-                break;
-            }
-            mErrText = WaitLoop::EndReason(start, deadline, showProgress ? &mPrgBar : nullptr,
-                QStringLiteral("Send-Server Exception. Timeout while waiting for response."));
-            if (!mErrText.isEmpty())
-                break;
-        }
-    } catch (const std::exception& error) {
-        mErrText = CaughtErrorText(error, QStringLiteral("When Waiting For Code"));
+    const WaitRule rule { .limitMs = replyWaitMs,
+        .timeoutText = QStringLiteral("Send-Server Exception. Timeout while waiting for response."),
+        .progress = ElapsedShare(start, replyWaitMs),
+        .failurePlace = QStringLiteral("When Waiting For Code") };
+    if (!Wait(rule, [this] { return ReplyComplete(mReceived) || mReceived.size() > ReplyLimit; }))
+        return false;
+    if (!ReplyComplete(mReceived)) {
+        mErrText = QStringLiteral("Send-Server Exception. The reply has no end.");
+        return false;
     }
-    return result && mErrText.isEmpty();
+    Received(ReplyFirstLine(mReceived));
+    return mReceived.left(3) == expected;
 }
 
-bool MailSender::WaitForSendCompletion()
+bool MailSender::HandOver(const QByteArray& content)
 {
+    mBytesSent = 0;
+    mBytesTotal = content.size();
     mSendPending = true;
-    mErrText.clear();
-    const qint64 deadline = App().clock->TickMs() + handOverWaitMs;
-    mPrgBar.setValue(0);
-    mPrgBar.show();
-    try {
-        WaitLoop wait;
-        for (;;) {
-            wait.Yield();
-            if (mSockError) {
-                mErrText += QStringLiteral("\r\nException when waiting for dialog code.");
-                break;
-            }
-            if (!mSendPending)
-                break;
-            if (WaitLoop::Closing()) {
-                mErrText = ClosingText();
-                break;
-            }
-            if (App().clock->TickMs() > deadline) {
-                mErrText = QStringLiteral("Send-Server Exception. Timeout while waiting for response.");
-                break;
-            }
-            if (mBytesTotal >= 1)
-                mPrgBar.setValue(static_cast<int>(std::min<qint64>(100, mBytesSent * 100 / mBytesTotal)));
-        }
-    } catch (const std::exception& error) {
-        mErrText = CaughtErrorText(error, QStringLiteral("When Waiting For Send Completion"));
-    }
-    return mErrText.isEmpty();
+    mSocket.SendData(content);
+    const WaitRule rule { .limitMs = handOverWaitMs,
+        .timeoutText = QStringLiteral("Send-Server Exception. Timeout while waiting for response."),
+        .progress = [this] { return Percent(mBytesSent, mBytesTotal); },
+        .failurePlace = QStringLiteral("When Waiting For Send Completion") };
+    return Wait(rule, [this] { return !mSendPending; });
 }
-
-QString MailSender::SocketStateName() const { return ::SocketStateName(static_cast<int>(mRetrSock.State())); }
 
 void MailSender::DialogFailure()
 {
-    App().sendConsole.setStatusColour(StatusColour::Red);
+    mConsole.setStatusColour(StatusColour::Red);
     if (mErrText.isEmpty())
-        mErrText = QStringLiteral("No Expected Code: ") + Text8::ToDisplay(mResponse);
-    WriteSendNote(Local8(mErrText) + " Server Dialog Exception.");
-    CloseSocket();
-}
-
-void MailSender::ReportException()
-{
-    ReportSessionFailure(App().sendConsole, QStringLiteral("MailSender"), QStringLiteral("SendEmailMessage"));
-    CloseSocket();
-}
-
-// Failures while closing are ignored: the session is ending either way.
-void MailSender::CloseSocket()
-{
-    PassOverFailure([this] {
-        WriteSendNote("Socket is in state \"" + Local8(SocketStateName()) + "\". Closing socket ... " + CrLf + TimeOfDay());
-    });
-    mRetrSock.Close();
-}
-
-void MailSender::Finish()
-{
-    mBusy = false;
-    mPrgBar.hide();
-    mPrgBar.setValue(0);
-}
-
-void MailSender::OnError(int number, const QString& description)
-{
-    mSockError = true;
-    mErrText = SocketErrorText(number, description);
-}
-
-void MailSender::OnDataArrival()
-{
-    try {
-        mResponse += mRetrSock.GetData();
-    } catch (const std::exception& error) {
-        mErrText = CaughtErrorText(error, QStringLiteral("In DataArrival."));
-        mSockError = true;
-        ReportSpecificException(16, QStringLiteral("MailSender"), QStringLiteral("mRetrSock_DataArrival"), QString());
-    }
+        mErrText = QStringLiteral("No Expected Code: ") + Text8::ToDisplay(mReceived);
+    Note(Text8::FromDisplay(mErrText) + " Server Dialog Exception.");
+    NoteClosing(CrLf + TimeOfDay());
 }

@@ -3,14 +3,12 @@
 // yielding to the event loop while it waits for each reply. Every step is traced on the
 // compose window's console; the copy of a sent message is stored in SentMessages.
 
+#include "ClientSession.h"
+
 #include <QByteArray>
-#include <QObject>
-#include <QString>
+#include <QList>
 
-class QProgressBar;
-class SocketAdapter;
-
-class MailSender : public QObject {
+class MailSender : public ClientSession {
     Q_OBJECT
 public:
     // The sender drives `socket` and shows its waits on `progressBar` (the compose window's).
@@ -20,8 +18,6 @@ public:
     // a send runs or the account window is open.
     void SendEmailMessage(const QByteArray& toName, const QByteArray& toAddress, const QByteArray& fromAddress,
         const QByteArray& subject, const QByteArray& body, const QByteArray& ccAddress, const QByteArray& boundary);
-
-    bool Busy() const { return mBusy; }
 
     // How long a reply and the hand-over of the content may take.
     int replyWaitMs = 20000;
@@ -34,24 +30,12 @@ private:
         QByteArray& storedCopy);
     // Sends a command, traced on the console, and waits for the expected reply code.
     bool Command(const QByteArray& line, const QByteArray& expected);
-    bool WaitForCode(const QByteArray& expected, bool showProgress);
-    bool WaitForSendCompletion();
-    QString SocketStateName() const;
-
+    // Waits for the next reply; true when its code is the expected one.
+    bool Reply(const QByteArray& expected);
+    // Hands the content to the socket and waits until it has gone.
+    bool HandOver(const QByteArray& content);
     void DialogFailure();
-    void ReportException();
-    void CloseSocket();
-    void Finish();
 
-    void OnError(int number, const QString& description);
-    void OnDataArrival();
-
-    SocketAdapter& mRetrSock;
-    QProgressBar& mPrgBar;
-    bool mBusy = false;
-    QByteArray mResponse;
-    QString mErrText;
-    bool mSockError = false;
     bool mSendPending = false;
     qint64 mBytesSent = 0;
     qint64 mBytesTotal = 0;

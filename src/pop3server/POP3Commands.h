@@ -6,6 +6,14 @@
 
 namespace POP3Commands {
 
+// A command line, as RFC 1939 (section 3) gives it:
+//     command  = keyword *( SP argument ) CRLF
+//     keyword  = 3 or 4 printable characters, case-insensitive
+//     argument = 1 to 40 printable characters
+// This server reads lines more loosely, as it always has: the command is the line's first four
+// bytes, USER's and PASS's argument runs from the sixth byte, and a number is the second
+// blank-separated field, as below.
+
 // The command of a line: its first four bytes (all of a shorter line), upper-cased, so that
 // "user" is USER and "LISTING 1" is LIST.
 QByteArray CommandOf(const QByteArray& line);

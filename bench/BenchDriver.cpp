@@ -23,6 +23,7 @@
 #include "MailRetriever.h"
 #include "MailSender.h"
 #include "POP3Server.h"
+#include "ProgressBarView.h"
 #include "QtSocket.h"
 #include "email_Encoding.h"
 #include "modConsole.h"
@@ -159,7 +160,8 @@ int SendOnce(const QByteArray& server, const QString& bodyPath)
 
     QtSocket socket;
     QProgressBar progressBar;
-    MailSender sender(socket, progressBar);
+    ProgressBarView progress(progressBar);
+    MailSender sender(socket, progress);
     // In the program the compose window is on screen before a send: showing the bar once here
     // keeps the one-time font set-up of the first widget shown out of the send's figures.
     progressBar.show();
@@ -222,7 +224,8 @@ int RetrieveOnce(const QByteArray& server, const QByteArray& user, const QByteAr
 
     QtSocket socket;
     QProgressBar progressBar;
-    MailRetriever retriever(socket, progressBar);
+    ProgressBarView progress(progressBar);
+    MailRetriever retriever(socket, progress);
     // The main window and its bar are on screen before a retrieval in the program.
     progressBar.show();
     QCoreApplication::processEvents();

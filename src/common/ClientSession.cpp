@@ -4,6 +4,7 @@
 #include "Clock.h"
 #include "Console.h"
 #include "ConsoleWriters.h"
+#include "Progress.h"
 #include "Dialogs.h"
 #include "SessionReports.h"
 #include "SocketAdapter.h"
@@ -12,10 +13,9 @@
 #include "modGeneralExceptionHandler.h"
 #include "modSpecificExceptionHandler.h"
 
-#include <QProgressBar>
 
-ClientSession::ClientSession(SocketAdapter& socket, QProgressBar& progressBar, Console& console, QString module)
-    : mSocket(socket), mProgressBar(progressBar), mConsole(console), mModule(std::move(module))
+ClientSession::ClientSession(SocketAdapter& socket, Progress& progress, Console& console, QString module)
+    : mSocket(socket), mProgress(progress), mConsole(console), mModule(std::move(module))
 {
     connect(&mSocket, &SocketAdapter::Error, this, [this](int number, const QString& description) {
         mSockError = true;
@@ -35,10 +35,10 @@ bool ClientSession::Wait(const WaitRule& rule, const std::function<bool()>& arri
     mErrText.clear();
     mLastArrivalTick = App().clock->TickMs();
     const qint64 start = mLastArrivalTick;
-    mProgressBar.show();
+    mProgress.Show();
     try {
         if (rule.progress)
-            mProgressBar.setValue(rule.progress());
+            mProgress.SetValue(rule.progress());
         WaitLoop wait;
         while (!arrived()) {
             wait.Yield();
@@ -56,7 +56,7 @@ bool ClientSession::Wait(const WaitRule& rule, const std::function<bool()>& arri
                 return false;
             }
             if (rule.progress)
-                mProgressBar.setValue(rule.progress());
+                mProgress.SetValue(rule.progress());
             if (App().clock->TickMs() > (rule.sinceLastArrival ? mLastArrivalTick : start) + rule.limitMs) {
                 mErrText = rule.timeoutText;
                 return false;
@@ -106,8 +106,8 @@ void ClientSession::Finish()
 {
     PassOverFailure([this] { mSocket.Close(); });
     mBusy = false;
-    mProgressBar.hide();
-    mProgressBar.setValue(0);
+    mProgress.Hide();
+    mProgress.SetValue(0);
 }
 
 void ClientSession::Note(const QByteArray& text) { ConsoleWriters::Note(mConsole, text); }

@@ -11,7 +11,7 @@
 #include <functional>
 
 class Console;
-class QProgressBar;
+class Progress;
 class SocketAdapter;
 
 class ClientSession : public QObject {
@@ -21,7 +21,7 @@ public:
 
 protected:
     // `module` names the session in its EXCEPTION boxes ("MailSender").
-    ClientSession(SocketAdapter& socket, QProgressBar& progressBar, Console& console, QString module);
+    ClientSession(SocketAdapter& socket, Progress& progress, Console& console, QString module);
 
     // How a wait for the peer ends, besides by what it waits for.
     struct WaitRule {
@@ -34,7 +34,7 @@ protected:
         bool codeWait = true;
         // A close by the peer ends the wait with this text; empty: it does not end the wait.
         QString peerClosedText;
-        // The progress bar's value after each yield (none: left as it is).
+        // The progress shown after each yield (none: left as it is).
         std::function<int()> progress;
         // Named in the error text of a failure caught while waiting; with `reportedIn`, the
         // failure is also shown in the EXCEPTION box as that function's.
@@ -55,7 +55,7 @@ protected:
     void Connect();
     // "Socket is in state "STATE". Closing socket ... " and `after`; the finish closes it.
     void NoteClosing(const QByteArray& after);
-    // Ends the session: the socket closed, the progress bar hidden at 0, no longer busy.
+    // Ends the session: the socket closed, the progress hidden at 0, no longer busy.
     void Finish();
 
     void Note(const QByteArray& text);
@@ -66,7 +66,7 @@ protected:
     std::function<int()> ElapsedShare(qint64 start, qint64 limitMs) const;
 
     SocketAdapter& mSocket;
-    QProgressBar& mProgressBar;
+    Progress& mProgress;
     Console& mConsole;
     bool mBusy = false;
     // What the peer sent and the session has not yet taken.

@@ -13,6 +13,12 @@ QByteArray FirstLine(const QByteArray& text)
     return text.left(end);
 }
 
+QByteArray ReplyFirstLine(const QByteArray& text)
+{
+    const qsizetype lineFeed = text.indexOf('\n');
+    return lineFeed < 0 ? text : text.left(lineFeed + 1);
+}
+
 std::optional<double> LenientNumber(const QByteArray& text)
 {
     QByteArray compact;

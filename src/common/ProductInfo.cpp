@@ -5,6 +5,8 @@
 
 #include <QDir>
 
+QString ApplicationTitle() { return QStringLiteral("Wrenpost"); }
+
 QString VersionText()
 {
     return QStringLiteral("%1.%2.%3").arg(WRENPOST_VERSION_MAJOR).arg(WRENPOST_VERSION_MINOR).arg(WRENPOST_VERSION_PATCH);

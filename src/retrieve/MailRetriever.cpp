@@ -7,8 +7,9 @@
 #include "Console.h"
 #include "ConsoleWriters.h"
 #include "Dialogs.h"
-#include "FormHelpers.h"
+#include "MiscUtilities.h"
 #include "ParsePreferences.h"
+#include "Progress.h"
 #include "ServerName.h"
 #include "SessionReports.h"
 #include "SocketAdapter.h"
@@ -20,7 +21,6 @@
 #include "modSaveMail.h"
 #include "modSpecificExceptionHandler.h"
 
-#include <QProgressBar>
 
 namespace {
 
@@ -55,8 +55,8 @@ void AppendUnstuffed(QByteArray& message, QByteArrayView lines)
 
 } // namespace
 
-MailRetriever::MailRetriever(SocketAdapter& socket, QProgressBar& progressBar)
-    : ClientSession(socket, progressBar, App().mainConsole, QStringLiteral("MailRetriever"))
+MailRetriever::MailRetriever(SocketAdapter& socket, Progress& progress)
+    : ClientSession(socket, progress, App().mainConsole, QStringLiteral("MailRetriever"))
 {
 }
 
@@ -118,8 +118,8 @@ bool MailRetriever::RunDialog(int& stored)
     const qint64 count = NumberOf(pieces[1]);
     mTotalBytes = NumberOf(pieces[2]);
     mArrivedBytes = 0;
-    mProgressBar.show();
-    mProgressBar.setValue(0);
+    mProgress.Show();
+    mProgress.SetValue(0);
     if (count < 1)
         Note("No mail has been found on a server.");
     if (!RetrieveMessages(static_cast<qint32>(std::min<qint64>(count, std::numeric_limits<qint32>::max())), stored))

@@ -12,8 +12,8 @@
 class MailRetriever : public ClientSession {
     Q_OBJECT
 public:
-    // The retriever drives `socket` and shows its progress on `progressBar` (the main window's).
-    MailRetriever(SocketAdapter& socket, QProgressBar& progressBar);
+    // The retriever drives `socket` and shows its progress on `progress` (the main window's bar).
+    MailRetriever(SocketAdapter& socket, Progress& progress);
 
     // Retrieves every message from ReceiveServer (default port 110). Returns at once, doing
     // nothing, while a retrieval runs or the account window is open.

@@ -4,7 +4,7 @@
 #include "Clock.h"
 #include "Console.h"
 #include "Dialogs.h"
-#include "FormHelpers.h"
+#include "MiscUtilities.h"
 #include "ServerName.h"
 #include "SessionReports.h"
 #include "SocketAdapter.h"
@@ -12,8 +12,8 @@
 #include "email_Encoding.h"
 #include "modGeneralExceptionHandler.h"
 #include "modSaveMail.h"
+#include "Progress.h"
 
-#include <QProgressBar>
 
 namespace {
 
@@ -37,8 +37,8 @@ bool ReplyComplete(const QByteArray& response)
 
 } // namespace
 
-MailSender::MailSender(SocketAdapter& socket, QProgressBar& progressBar)
-    : ClientSession(socket, progressBar, App().sendConsole, QStringLiteral("MailSender"))
+MailSender::MailSender(SocketAdapter& socket, Progress& progress)
+    : ClientSession(socket, progress, App().sendConsole, QStringLiteral("MailSender"))
 {
     connect(&mSocket, &SocketAdapter::SendProgress, this, [this](qint64 sent, qint64) { mBytesSent = sent; });
     connect(&mSocket, &SocketAdapter::SendComplete, this, [this] { mSendPending = false; });
@@ -133,7 +133,7 @@ bool MailSender::RunDialog(const QByteArray& header, const QByteArray& body, con
     Sent("quit" + CrLf);
     mSocket.SendData("quit" + CrLf);
     Note("Disconnecting ... ");
-    mProgressBar.hide();
+    mProgress.Hide();
     if (!Reply("221"))
         return false;
     // Built in place: the body may be many megabytes.

@@ -11,8 +11,8 @@
 class MailSender : public ClientSession {
     Q_OBJECT
 public:
-    // The sender drives `socket` and shows its waits on `progressBar` (the compose window's).
-    MailSender(SocketAdapter& socket, QProgressBar& progressBar);
+    // The sender drives `socket` and shows its waits on `progress` (the compose window's bar).
+    MailSender(SocketAdapter& socket, Progress& progress);
 
     // Sends the message to SendServer (default port 25). Returns at once, doing nothing, while
     // a send runs or the account window is open.

@@ -1,40 +1,55 @@
 #include "ProtocolObjects.h"
 
+#include "Dialogs.h"
 #include "MailRetriever.h"
 #include "MailSender.h"
 #include "POP3Server.h"
+#include "ProgressBarView.h"
 #include "QtSocket.h"
 #include "frmMain.h"
 #include "frmSend.h"
 #include "modGeneralExceptionHandler.h"
 #include "modSpecificExceptionHandler.h"
 
-#include <QProgressBar>
+namespace {
+
+// Creates one protocol object with what it is bound to; a failure is reported as the module's
+// "Initialize".
+void Initialize(const QString& module, const std::function<void()>& create)
+{
+    try {
+        create();
+    } catch (const std::exception& error) {
+        StoreLastError(error);
+        ReportSpecificException(MsgBoxStyle::Critical, module, QStringLiteral("Initialize"), QString());
+    }
+}
+
+} // namespace
 
 ProtocolObjects::ProtocolObjects() = default;
 ProtocolObjects::~ProtocolObjects() = default;
 
 void CreateMainRetriever(frmMain& mainWindow, ProtocolObjects& objects)
 {
-    try {
+    Initialize(QStringLiteral("MailRetriever"), [&] {
         objects.wsRetriever = std::make_unique<QtSocket>();
-        objects.MainRetriever = std::make_unique<MailRetriever>(*objects.wsRetriever, *mainWindow.ProgressBar1);
+        objects.retrieveProgress = std::make_unique<ProgressBarView>(*mainWindow.ProgressBar1);
+        objects.MainRetriever = std::make_unique<MailRetriever>(*objects.wsRetriever, *objects.retrieveProgress);
         MailRetriever& retriever = *objects.MainRetriever;
         retriever.showReceivingIcon = [&mainWindow](bool receiving) { mainWindow.ShowReceivingIcon(receiving); };
         retriever.showAccountWindow = [&mainWindow] { mainWindow.showAccountWindow(); };
         mainWindow.retrieveMail = [&retriever] { retriever.RetrieveMail(); };
-    } catch (const std::exception& error) {
-        StoreLastError(error);
-        ReportSpecificException(16, QStringLiteral("MailRetriever"), QStringLiteral("Initialize"), QString());
-    }
+    });
 }
 
 void CreateMainSender(frmMain& mainWindow, ProtocolObjects& objects)
 {
-    try {
+    Initialize(QStringLiteral("MailSender"), [&] {
         objects.wsSender = std::make_unique<QtSocket>();
         objects.composeWindow = std::make_unique<frmSend>();
-        objects.MainSender = std::make_unique<MailSender>(*objects.wsSender, *objects.composeWindow->ProgressBar1);
+        objects.sendProgress = std::make_unique<ProgressBarView>(*objects.composeWindow->ProgressBar1);
+        objects.MainSender = std::make_unique<MailSender>(*objects.wsSender, *objects.sendProgress);
         MailSender& sender = *objects.MainSender;
         frmSend& compose = *objects.composeWindow;
         compose.send = [&sender](const QByteArray& to, const QByteArray& from, const QByteArray& subject,
@@ -43,23 +58,17 @@ void CreateMainSender(frmMain& mainWindow, ProtocolObjects& objects)
         };
         mainWindow.showComposeWindow = [&compose] { compose.ShowWindow(); };
         mainWindow.closeComposeWindow = [&compose] { compose.Unload(); };
-    } catch (const std::exception& error) {
-        StoreLastError(error);
-        ReportSpecificException(16, QStringLiteral("MailSender"), QStringLiteral("Initialize"), QString());
-    }
+    });
 }
 
 void CreateMainPOP3Server(frmMain& mainWindow, ProtocolObjects& objects)
 {
-    try {
+    Initialize(QStringLiteral("POP3Server"), [&] {
         objects.wsPOP3Listener = std::make_unique<QtSocket>();
         objects.wsPOP3Transceiver = std::make_unique<QtSocket>();
         objects.MainPOP3Server = std::make_unique<POP3Server>(*objects.wsPOP3Listener, *objects.wsPOP3Transceiver);
         POP3Server& server = *objects.MainPOP3Server;
         mainWindow.runPOP3Server = [&server] { server.Run(); };
         mainWindow.stopPOP3Server = [&server] { server.Stop(); };
-    } catch (const std::exception& error) {
-        StoreLastError(error);
-        ReportSpecificException(16, QStringLiteral("POP3Server"), QStringLiteral("Initialize"), QString());
-    }
+    });
 }

@@ -7,6 +7,7 @@
 class MailRetriever;
 class MailSender;
 class POP3Server;
+class ProgressBarView;
 class QtSocket;
 class frmMain;
 class frmSend;
@@ -16,9 +17,11 @@ struct ProtocolObjects {
     ~ProtocolObjects();
 
     std::unique_ptr<QtSocket> wsRetriever;
+    std::unique_ptr<ProgressBarView> retrieveProgress;
     std::unique_ptr<MailRetriever> MainRetriever;
     std::unique_ptr<QtSocket> wsSender;
     std::unique_ptr<frmSend> composeWindow;
+    std::unique_ptr<ProgressBarView> sendProgress;
     std::unique_ptr<MailSender> MainSender;
     std::unique_ptr<QtSocket> wsPOP3Listener;
     std::unique_ptr<QtSocket> wsPOP3Transceiver;

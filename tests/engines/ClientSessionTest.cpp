@@ -4,6 +4,7 @@
 // the status colour must be exactly as written down.
 
 #include "Console.h"
+#include "FakeProgress.h"
 #include "MailRetriever.h"
 #include "MailSender.h"
 #include "QtPrinting.h"
@@ -15,7 +16,6 @@
 #include "modGeneralExceptionHandler.h"
 
 #include <QDir>
-#include <QProgressBar>
 #include <QRegularExpression>
 #include <QTimer>
 #include <optional>
@@ -71,8 +71,8 @@ public:
         EXPECT_TRUE(peer.Finished());
         EXPECT_EQ(peer.Unexpected(), "");
         EXPECT_EQ(socket.state, SocketState::Closed);
-        EXPECT_TRUE(progressBar.isHidden());
-        EXPECT_LE(progressBar.value(), 0);
+        EXPECT_FALSE(progress.shown);
+        EXPECT_LE(progress.value, 0);
         if (window)
             EXPECT_TRUE(WaitFor([this] { return !window->isVisible(); }));
         scenario.ExpectOutcome(console.boxText(), folder.path(), dialogs, console.statusColour());
@@ -83,7 +83,7 @@ public:
     const Scenario scenario;
     FakeSocket socket;
     ScriptedPeer peer;
-    QProgressBar progressBar;
+    FakeProgress progress;
     std::optional<frmMain> window;
 
 private:
@@ -105,7 +105,7 @@ void Send(const QString& fixture, int pieceSize = 0)
         run.peer.pieceSize = pieceSize;
     const Scenario& s = run.scenario;
     App().SendServer = s.Setting("server");
-    MailSender sender(run.socket, run.progressBar);
+    MailSender sender(run.socket, run.progress);
     sender.replyWaitMs = run.WaitMs();
     run.Run([&] { sender.SendEmailMessage("", s.Setting("to"), s.Setting("from"), s.Setting("subject"), s.Setting("body"), s.Setting("cc"), ""); },
         App().sendConsole);
@@ -122,7 +122,7 @@ void Retrieve(const QString& fixture, int pieceSize = 0)
     app.ReceivePassword = " secret\t";
     app.ReceiveServer = "pop.example";
     app.RetrieveIntervalMs = 300000;
-    MailRetriever retriever(run.socket, run.progressBar);
+    MailRetriever retriever(run.socket, run.progress);
     retriever.replyWaitMs = retriever.messageSilenceMs = run.WaitMs();
     QList<bool> icons;
     retriever.showReceivingIcon = [&icons](bool receiving) { icons.append(receiving); };

@@ -9,8 +9,6 @@
 #include <QMessageBox>
 #include <cstdio>
 
-QString ApplicationTitle() { return QStringLiteral("Wrenpost"); }
-
 namespace {
 
 QMessageBox::Icon IconOf(int style)

@@ -43,9 +43,6 @@ void ArrangeStatusFrame(const QWidget& control, QWidget& frame, QWidget& status,
 // default font would clip their labels.
 void UseDesignFont(QWidget& form);
 
-// The reply up to and including its first line feed; the whole reply when it has none.
-QByteArray ReplyFirstLine(const QByteArray& text);
-
 // A widget's geometry (its frame, for a window) in twips.
 TwipRect WidgetTwips(const QWidget& widget);
 void SetWidgetTwips(QWidget& widget, const TwipRect& rect);

@@ -87,9 +87,3 @@ void UseDesignFont(QWidget& form)
     font.setPointSizeF(8);
     form.setFont(font);
 }
-
-QByteArray ReplyFirstLine(const QByteArray& text)
-{
-    const qsizetype lineFeed = text.indexOf('\n');
-    return lineFeed < 0 ? text : text.left(lineFeed + 1);
-}

@@ -26,21 +26,11 @@ constexpr int SaveBoxWidth = 1320;
 constexpr int RunBoxWidth = 2100;
 constexpr int DeleteBoxWidth = 3360;
 
-template <typename Control>
-Control* Place(Control* control, const TwipRect& rect)
-{
-    SetWidgetTwips(*control, rect);
-    return control;
-}
-
 } // namespace
 
-frmPOP3User::frmPOP3User(QWidget* parent) : QDialog(parent)
+frmPOP3User::frmPOP3User(QWidget* parent)
+    : SettingsWindow(parent, QStringLiteral("SET POP3 SERVER DATA"), ClientWidth, ClientHeight, QStringLiteral("frmPOP3User"))
 {
-    setWindowTitle(QStringLiteral("SET POP3 SERVER DATA"));
-    UseDesignFont(*this);
-    setFixedSize(Twips::ToPixels(ClientWidth), Twips::ToPixels(ClientHeight));
-
     frmReceiveServer = Place(new QGroupBox(this), { 120, 0, 4575, 1935 });
     QGroupBox* frame = frmReceiveServer;
     Place(new QLabel(QStringLiteral("user name:"), frame), { 120, 360, 975, 255 });
@@ -54,23 +44,10 @@ frmPOP3User::frmPOP3User(QWidget* parent) : QDialog(parent)
     chkDeleteIfRequested = Place(
         new QCheckBox(QStringLiteral("delete message(s) if user requested"), frame), { 1200, 1440, DeleteBoxWidth, 255 });
 
-    cmdApply = Place(new QPushButton(QStringLiteral("&Set"), this), { 2520, 2040, 2175, 375 });
-    cmdCancel = Place(new QPushButton(QStringLiteral("&Cancel"), this), { 120, 2040, 2295, 375 });
-    // Neither button is the default or the cancel button: Enter and Esc act only in the text boxes.
-    cmdApply->setAutoDefault(false);
-    cmdCancel->setAutoDefault(false);
+    PlaceButtons(2040);
+    SetTabOrder({ txtUserName, txtPassword, chkSaveToDisk, txtFolder, cmdApply, cmdCancel, chkRunAtStartup, chkDeleteIfRequested });
+    TakeKeysOf({ txtUserName, txtPassword, txtFolder });
 
-    const QList<QWidget*> tabOrder { txtUserName, txtPassword, chkSaveToDisk, txtFolder, cmdApply, cmdCancel,
-        chkRunAtStartup, chkDeleteIfRequested };
-    for (qsizetype i = 1; i < tabOrder.size(); ++i)
-        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
-    for (QLineEdit* box : { txtUserName, txtPassword, txtFolder })
-        box->installEventFilter(this);
-    connect(cmdApply, &QPushButton::clicked, this,
-        [this] { GuardEntryPoint(QStringLiteral("In frmPOP3User Set."), [this] { cmdApply_Click(); }); });
-    connect(cmdCancel, &QPushButton::clicked, this, &frmPOP3User::cmdCancel_Click);
-
-    // Form_Load
     const AppState& app = App();
     txtUserName->setText(Text8::ToDisplay(app.POP3User));
     txtPassword->setText(Text8::ToDisplay(app.POP3UserPassword));
@@ -78,12 +55,6 @@ frmPOP3User::frmPOP3User(QWidget* parent) : QDialog(parent)
     chkSaveToDisk->setChecked(app.POP3UserSavePassword == "Y");
     chkRunAtStartup->setChecked(app.POP3RunsAtStartup == "Y");
     chkDeleteIfRequested->setChecked(app.POP3DeleteIfRequested != "N");
-}
-
-void frmPOP3User::showEvent(QShowEvent* event)
-{
-    QDialog::showEvent(event);
-    CenterForm(*this);
 }
 
 void frmPOP3User::cmdApply_Click()
@@ -103,32 +74,9 @@ void frmPOP3User::cmdApply_Click()
     WriteMainNote("POP3 User: " + app.POP3User);
     WriteMainNote("POP3 Folder: " + app.POP3UserFolder);
     app.POP3UserSavePassword = CheckedFlag(*chkSaveToDisk);
-    WriteMainNote(app.POP3UserSavePassword == "Y" ? "POP3 Password WILL BE SAVED to a disk." : "POP3 Password will NOT BE SAVED to a disk.");
+    NotePasswordSaving("POP3", app.POP3UserSavePassword);
     WritePreferences();
     accept();
 }
 
-void frmPOP3User::cmdCancel_Click() { reject(); }
-
-bool frmPOP3User::eventFilter(QObject* watched, QEvent* event)
-{
-    if (SettingsBoxKey(*event, *cmdApply, *cmdCancel))
-        return true;
-    return QDialog::eventFilter(watched, event);
-}
-
-void frmPOP3User::keyPressEvent(QKeyEvent* event)
-{
-    // Outside the text boxes Esc does not close the window (the dialog's own handling would).
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
-void ShowPOP3SettingsWindow(QWidget* parent)
-{
-    frmPOP3User window(parent);
-    App().dialogs->ShowModal(window);
-}
+void ShowPOP3SettingsWindow(QWidget* parent) { ShowSettingsWindow<frmPOP3User>(parent); }

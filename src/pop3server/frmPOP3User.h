@@ -4,21 +4,19 @@
 // them where the server reads them, creates the folder and rewrites the preferences; a running
 // server picks them up at its next login or deletion.
 
-#include <QDialog>
+#include "SettingsWindow.h"
 
 class QCheckBox;
 class QGroupBox;
 class QLineEdit;
-class QPushButton;
 
-class frmPOP3User : public QDialog {
+class frmPOP3User : public SettingsWindow {
     Q_OBJECT
 public:
     // Loads the window from the current values.
     explicit frmPOP3User(QWidget* parent = nullptr);
 
-    void cmdApply_Click();
-    void cmdCancel_Click();
+    void cmdApply_Click() override;
 
     QGroupBox* frmReceiveServer = nullptr;
     QLineEdit* txtUserName = nullptr;
@@ -27,13 +25,6 @@ public:
     QLineEdit* txtFolder = nullptr;
     QCheckBox* chkRunAtStartup = nullptr;
     QCheckBox* chkDeleteIfRequested = nullptr;
-    QPushButton* cmdApply = nullptr;
-    QPushButton* cmdCancel = nullptr;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void showEvent(QShowEvent* event) override;
 };
 
 // Shows the POP3 server settings window modally over `parent` and returns once it has closed.

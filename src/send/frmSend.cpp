@@ -82,26 +82,17 @@ void frmSend::BuildControls()
     label(QStringLiteral("CC:"), { 120, 480, 615, 255 });
     label(QStringLiteral("Subject:"), { 120, 720, 615, 255 });
 
-    fraStatus = new QFrame(client);
-    fraStatus->setFrameShape(QFrame::StyledPanel);
-    SetWidgetTwips(*fraStatus, { 120, 3000, 4575, 615 });
-    txtStatus = new QLineEdit(fraStatus);
-    SetWidgetTwips(*txtStatus, { 120, 240, 1095, 285 });
-    ProgressBar1 = new QProgressBar(fraStatus);
-    ProgressBar1->setTextVisible(false);
-    SetWidgetTwips(*ProgressBar1, { 1320, 240, 2055, 255 });
-    txtConsole = new QPlainTextEdit(client);
+    BuildConsole(client, App().sendConsole, { 120, 3000, 4575, 615 }, { 120, 240, 1095, 285 }, { 1320, 240, 2055, 255 });
     SetWidgetTwips(*txtConsole, { 120, 1920, 6255, 855 });
     txtConsole->hide();
-    mConsoleView = std::make_unique<ConsoleView>(App().sendConsole, *txtConsole, *txtStatus);
+    QPalette grey = txtConsole->palette();
+    grey.setColor(QPalette::Base, QColor::fromRgb(StatusColour::Grey));
+    txtConsole->setPalette(grey);
     QFont statusFont = ConsoleView::ConsoleFont();
     statusFont.setPointSizeF(8.25);
     txtStatus->setFont(statusFont);
 
-    QWidget::setTabOrder(txtFrom, txtTo);
-    QWidget::setTabOrder(txtTo, txtCC);
-    QWidget::setTabOrder(txtCC, txtSubject);
-    QWidget::setTabOrder(txtSubject, txtMessage);
+    SetTabOrder({ txtFrom, txtTo, txtCC, txtSubject, txtMessage });
     for (QWidget* box : { static_cast<QWidget*>(txtFrom), static_cast<QWidget*>(txtTo), static_cast<QWidget*>(txtCC),
              static_cast<QWidget*>(txtSubject), static_cast<QWidget*>(txtMessage), static_cast<QWidget*>(txtStatus),
              static_cast<QWidget*>(txtConsole) })
@@ -114,11 +105,7 @@ void frmSend::BuildControls()
 void frmSend::BuildMenus()
 {
     const auto item = [this](const QString& caption, void (frmSend::*handler)()) {
-        QAction* action = menuBar()->addAction(caption);
-        connect(action, &QAction::triggered, this, [this, caption, handler] {
-            GuardEntryPoint(QStringLiteral("In frmSend menu ") + caption + QLatin1Char('.'), [this, handler] { (this->*handler)(); });
-        });
-        return action;
+        return GuardedMenuItem(menuBar(), caption, QStringLiteral("frmSend"), [this, handler] { (this->*handler)(); });
     };
     mnuSend = item(QStringLiteral("&Send"), &frmSend::mnuSend_Click);
     mnuSaveMessage = item(QStringLiteral("Save &Message"), &frmSend::mnuSaveMessage_Click);
@@ -135,23 +122,7 @@ void frmSend::ShowWindow()
     activateWindow();
 }
 
-void frmSend::showEvent(QShowEvent* event)
-{
-    QMainWindow::showEvent(event);
-    if (mPlaced)
-        return;
-    mPlaced = true;
-    CenterForm(*this);
-    ArrangeControls();
-}
-
-void frmSend::resizeEvent(QResizeEvent* event)
-{
-    QMainWindow::resizeEvent(event);
-    ArrangeControls();
-}
-
-void frmSend::ArrangeControls()
+void frmSend::Arrange()
 {
     FitToForm(*this, *txtMessage, RoundTwips(WidgetTwips(*fraStatus).height + 1420), 1120);
     ArrangeStatusFrame(*txtMessage, *fraStatus, *txtStatus, *ProgressBar1);
@@ -211,6 +182,8 @@ void frmSend::Unload()
     if (mShownSinceClosing)
         SaveComposedMessage(MessageText(), QByteArray(), UndoFolderMarker);
     mShownSinceClosing = false;
+    // Shown again, the window is centred as a freshly loaded one.
+    mPlacement.Reset();
     GuardEntryPoint(QStringLiteral("In frmSend closing."), [] { SaveConsoleToLog(App().sendConsole); });
     for (QLineEdit* box : { txtFrom, txtTo, txtCC, txtSubject })
         box->clear();

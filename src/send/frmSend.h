@@ -3,7 +3,8 @@
 // dialog while a send runs, and a status frame with the status box and the send's progress bar.
 // One window object serves the whole run; closing it clears its fields and hides it.
 
-#include <QMainWindow>
+#include "ConsoleWindow.h"
+
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -16,7 +17,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
 
-class frmSend : public QMainWindow {
+class frmSend : public ConsoleWindow {
     Q_OBJECT
 public:
     frmSend();
@@ -28,7 +29,7 @@ public:
     // appends its console to console.txt, clears its fields and hides it.
     void Unload();
 
-    void ArrangeControls();
+    void Arrange() override;
 
     // The Send command: runs `send` with the fields, the console pane in the message's place.
     void mnuSend_Click();
@@ -46,10 +47,6 @@ public:
     QLineEdit* txtCC = nullptr;
     QLineEdit* txtSubject = nullptr;
     QPlainTextEdit* txtMessage = nullptr;
-    QPlainTextEdit* txtConsole = nullptr;
-    QFrame* fraStatus = nullptr;
-    QLineEdit* txtStatus = nullptr;
-    QProgressBar* ProgressBar1 = nullptr;
     QTimer tmrSend;
 
     QAction* mnuSend = nullptr;
@@ -58,12 +55,8 @@ public:
     QAction* mnuConsoleView = nullptr;
     QAction* mnuHelp = nullptr;
 
-    ConsoleView& consoleView() { return *mConsoleView; }
-
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -78,9 +71,7 @@ private:
     // The message box's text with CR LF line ends, as the program's 8-bit text.
     QByteArray MessageText() const;
 
-    std::unique_ptr<ConsoleView> mConsoleView;
     bool mSendKeyPressed = false;
     bool mInChange = false;
     bool mShownSinceClosing = false;
-    bool mPlaced = false;
 };

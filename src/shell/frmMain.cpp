@@ -54,16 +54,8 @@ void frmMain::BuildControls()
 {
     auto* client = new QWidget(this);
     setCentralWidget(client);
-    txtConsole = new QPlainTextEdit(client);
-    fraStatus = new QFrame(client);
-    fraStatus->setFrameShape(QFrame::StyledPanel);
-    SetWidgetTwips(*fraStatus, { 0, 0, FormWidth, StatusFrameHeight });
-    txtStatus = new QLineEdit(fraStatus);
-    SetWidgetTwips(*txtStatus, { 120, StatusTop, 0, StatusHeight });
-    ProgressBar1 = new QProgressBar(fraStatus);
-    SetWidgetTwips(*ProgressBar1, { 0, StatusTop, 0, StatusHeight });
-    ProgressBar1->setTextVisible(false);
-    mConsoleView = std::make_unique<ConsoleView>(App().mainConsole, *txtConsole, *txtStatus);
+    BuildConsole(client, App().mainConsole, { 0, 0, FormWidth, StatusFrameHeight }, { 120, StatusTop, 0, StatusHeight },
+        { 0, StatusTop, 0, StatusHeight });
     txtConsole->installEventFilter(this);
     txtStatus->installEventFilter(this);
 }
@@ -72,18 +64,12 @@ void frmMain::BuildMenus()
 {
     QMenuBar* bar = menuBar();
     const auto item = [this](QWidget* container, const QString& caption, void (frmMain::*handler)()) {
-        QAction* action = container->addAction(caption);
-        if (handler)
-            connect(action, &QAction::triggered, this, [this, caption, handler] {
-                GuardEntryPoint(QStringLiteral("In frmMain menu ") + caption.trimmed() + QLatin1Char('.'), [this, handler] { (this->*handler)(); });
-            });
-        return action;
+        return GuardedMenuItem(container, caption, QStringLiteral("frmMain"), [this, handler] { (this->*handler)(); });
     };
     mnuReceiveMail = item(bar, QStringLiteral("&Receive  "), &frmMain::mnuReceiveMail_Click);
     mnuSend = item(bar, QStringLiteral("&Send  "), &frmMain::mnuSend_Click);
     mnuViewMail = item(bar, QStringLiteral("&View   "), &frmMain::mnuViewMail_Click);
-    mnuUser = item(bar, QStringLiteral("&User"), nullptr);
-    connect(mnuUser, &QAction::triggered, this, [this] { showAccountWindow(); });
+    mnuUser = item(bar, QStringLiteral("&User"), &frmMain::mnuUser_Click);
     mnuSetRetrievalInterval = item(bar, QStringLiteral("&Interval"), &frmMain::mnuSetRetrievalInterval_Click);
     QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
     mnuSetPOP3 = item(tools, QStringLiteral("&Set POP3"), &frmMain::mnuSetPOP3_Click);
@@ -96,23 +82,7 @@ void frmMain::BuildMenus()
     connect(mnuExit, &QAction::triggered, this, &QWidget::close);
 }
 
-void frmMain::showEvent(QShowEvent* event)
-{
-    QMainWindow::showEvent(event);
-    if (mLoaded)
-        return;
-    mLoaded = true;
-    CenterForm(*this);
-    ArrangeMainWindow();
-}
-
-void frmMain::resizeEvent(QResizeEvent* event)
-{
-    QMainWindow::resizeEvent(event);
-    ArrangeMainWindow();
-}
-
-void frmMain::ArrangeMainWindow()
+void frmMain::Arrange()
 {
     FitToForm(*this, *txtConsole, RoundTwips(WidgetTwips(*fraStatus).height + 300), 0);
     ArrangeStatusFrame(*txtConsole, *fraStatus, *txtStatus, *ProgressBar1);
@@ -175,6 +145,8 @@ void frmMain::mnuViewMail_Click() { ViewMail(this); }
 
 void frmMain::mnuSetPOP3_Click() { ShowPOP3SettingsWindow(this); }
 
+void frmMain::mnuUser_Click() { showAccountWindow(); }
+
 void frmMain::mnuHelp_Click()
 {
     App().dialogs->MsgBox(QStringLiteral("Ctrl +Space - Send \r\nShift+Space - Receive\r\nEsc         - Exit"), MsgBoxStyle::OkOnly);
@@ -228,7 +200,7 @@ void frmMain::closeEvent(QCloseEvent* event)
     if (!mClosed) {
         mClosed = true;
         Timer1.stop();
-        mConsoleView->Refresh();
+        consoleView().Refresh();
         GuardEntryPoint(QStringLiteral("In frmMain closing."), [] { SaveConsoleToLog(App().mainConsole); });
         if (closeComposeWindow)
             closeComposeWindow();

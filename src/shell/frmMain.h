@@ -3,7 +3,8 @@
 // leads to every function, the window's keys, the autoretrieve clock and the closing that
 // saves the console.
 
-#include <QMainWindow>
+#include "ConsoleWindow.h"
+
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -15,13 +16,13 @@ class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
 
-class frmMain : public QMainWindow {
+class frmMain : public ConsoleWindow {
     Q_OBJECT
 public:
     frmMain();
     ~frmMain() override;
 
-    void ArrangeMainWindow();
+    void Arrange() override;
     void HideProgressBar();
     // Shows the receiving icon during a retrieval, the normal one otherwise.
     void ShowReceivingIcon(bool receiving);
@@ -51,15 +52,11 @@ public:
     void mnuSetRetrievalInterval_Click();
     void mnuViewMail_Click();
     void mnuSetPOP3_Click();
+    void mnuUser_Click();
     void mnuStopPOP3Server_Click();
     void mnuHelp_Click();
     void mnuAbout_Click();
 
-    // Controls, named as the program's texts name them.
-    QPlainTextEdit* txtConsole = nullptr;
-    QFrame* fraStatus = nullptr;
-    QLineEdit* txtStatus = nullptr;
-    QProgressBar* ProgressBar1 = nullptr;
     QTimer Timer1;
 
     QAction* mnuReceiveMail = nullptr;
@@ -74,11 +71,7 @@ public:
     QAction* mnuAbout = nullptr;
     QAction* mnuExit = nullptr;
 
-    ConsoleView& consoleView() { return *mConsoleView; }
-
 protected:
-    void showEvent(QShowEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -89,9 +82,7 @@ private:
     // Handles the keys shared by the window and its two boxes; true when the key was taken.
     bool HandleKey(const QKeyEvent& key, bool shiftSpaceReceives);
 
-    std::unique_ptr<ConsoleView> mConsoleView;
     QIcon mMainIcon;
     QIcon mReceiveIcon;
-    bool mLoaded = false;
     bool mClosed = false;
 };

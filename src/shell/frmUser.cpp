@@ -23,22 +23,11 @@ constexpr int ClientHeight = 3105;
 // A little wider than laid out (1215), so that "save to disk" shows whole in this font.
 constexpr int SaveBoxWidth = 1320;
 
-template <typename Control>
-Control* Place(Control* control, const TwipRect& rect, bool enabled = true)
-{
-    SetWidgetTwips(*control, rect);
-    control->setEnabled(enabled);
-    return control;
-}
-
 } // namespace
 
-frmUser::frmUser(QWidget* parent) : QDialog(parent)
+frmUser::frmUser(QWidget* parent)
+    : SettingsWindow(parent, QStringLiteral("SET USRER DATA"), ClientWidth, ClientHeight, QStringLiteral("frmUser"))
 {
-    setWindowTitle(QStringLiteral("SET USRER DATA"));
-    UseDesignFont(*this);
-    setFixedSize(Twips::ToPixels(ClientWidth), Twips::ToPixels(ClientHeight));
-
     auto* receive = Place(new QGroupBox(QStringLiteral("receive server"), this), { 120, 0, 4575, 1215 });
     Place(new QLabel(QStringLiteral("user name:"), receive), { 120, 360, 975, 255 });
     txtUserName = Place(new QLineEdit(receive), { 1200, 360, 3255, 285 });
@@ -57,21 +46,11 @@ frmUser::frmUser(QWidget* parent) : QDialog(parent)
     Place(new QLabel(QStringLiteral("server"), send), { 120, 840, 975, 255 });
     txtSendServer = Place(new QLineEdit(send), { 1200, 840, 3255, 285 });
 
-    cmdApply = Place(new QPushButton(QStringLiteral("&Set"), this), { 2520, 2640, 2175, 375 });
-    cmdCancel = Place(new QPushButton(QStringLiteral("&Cancel"), this), { 120, 2640, 2295, 375 });
-    cmdApply->setAutoDefault(false);
-    cmdCancel->setAutoDefault(false);
+    PlaceButtons(2640);
+    SetTabOrder({ txtUserName, txtPassword, chkSaveToDisk, txtServer, txtSendUser, txtSendPassword, chkSendSaveToDisk,
+        txtSendServer, cmdApply, cmdCancel });
+    TakeKeysOf({ txtUserName, txtPassword, txtServer, txtSendUser, txtSendPassword, txtSendServer });
 
-    const QList<QWidget*> tabOrder { txtUserName, txtPassword, chkSaveToDisk, txtServer, txtSendUser, txtSendPassword,
-        chkSendSaveToDisk, txtSendServer, cmdApply, cmdCancel };
-    for (qsizetype i = 1; i < tabOrder.size(); ++i)
-        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
-    for (QLineEdit* box : { txtUserName, txtPassword, txtServer, txtSendUser, txtSendPassword, txtSendServer })
-        box->installEventFilter(this);
-    connect(cmdApply, &QPushButton::clicked, this, [this] { GuardEntryPoint(QStringLiteral("In frmUser Set."), [this] { cmdApply_Click(); }); });
-    connect(cmdCancel, &QPushButton::clicked, this, &frmUser::cmdCancel_Click);
-
-    // Form_Load
     AppState& app = App();
     app.UserFormOpen = true;
     ResetAttentionCounter();
@@ -85,14 +64,7 @@ frmUser::frmUser(QWidget* parent) : QDialog(parent)
     chkSendSaveToDisk->setChecked(app.SaveSendPassword == "Y");
 }
 
-// Form_Unload
 frmUser::~frmUser() { App().UserFormOpen = false; }
-
-void frmUser::showEvent(QShowEvent* event)
-{
-    QDialog::showEvent(event);
-    CenterForm(*this);
-}
 
 void frmUser::cmdApply_Click()
 {
@@ -108,24 +80,11 @@ void frmUser::cmdApply_Click()
     WriteMainNote("Send User: " + app.SendUser);
     WriteMainNote("Send Server: " + app.SendServer);
     app.SaveReceivePassword = CheckedFlag(*chkSaveToDisk);
-    WriteMainNote(app.SaveReceivePassword == "Y" ? "Receive Password WILL BE SAVED to a disk." : "Receive Password will NOT BE SAVED to a disk.");
+    NotePasswordSaving("Receive", app.SaveReceivePassword);
     app.SaveSendPassword = CheckedFlag(*chkSendSaveToDisk);
-    WriteMainNote(app.SaveSendPassword == "Y" ? "Send Password WILL BE SAVED to a disk." : "Send Password will NOT BE SAVED to a disk.");
+    NotePasswordSaving("Send", app.SaveSendPassword);
     WritePreferences();
     accept();
 }
 
-void frmUser::cmdCancel_Click() { reject(); }
-
-bool frmUser::eventFilter(QObject* watched, QEvent* event)
-{
-    if (SettingsBoxKey(*event, *cmdApply, *cmdCancel))
-        return true;
-    return QDialog::eventFilter(watched, event);
-}
-
-void ShowAccountWindow(QWidget* parent)
-{
-    frmUser window(parent);
-    App().dialogs->ShowModal(window);
-}
+void ShowAccountWindow(QWidget* parent) { ShowSettingsWindow<frmUser>(parent); }

@@ -2,21 +2,19 @@
 // The account window: the receive account (user, password, server) and the send server. Set
 // stores the values, notes them on the main console and rewrites the preferences.
 
-#include <QDialog>
+#include "SettingsWindow.h"
 
 class QCheckBox;
 class QLineEdit;
-class QPushButton;
 
-class frmUser : public QDialog {
+class frmUser : public SettingsWindow {
     Q_OBJECT
 public:
     // Loads the window from the current values; UserFormOpen holds until it closes.
     explicit frmUser(QWidget* parent = nullptr);
     ~frmUser() override;
 
-    void cmdApply_Click();
-    void cmdCancel_Click();
+    void cmdApply_Click() override;
 
     QLineEdit* txtUserName = nullptr;
     QLineEdit* txtPassword = nullptr;
@@ -26,12 +24,6 @@ public:
     QLineEdit* txtSendPassword = nullptr;
     QCheckBox* chkSendSaveToDisk = nullptr;
     QLineEdit* txtSendServer = nullptr;
-    QPushButton* cmdApply = nullptr;
-    QPushButton* cmdCancel = nullptr;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
 };
 
 // Shows the account window modally over `parent` and returns once it has closed.

@@ -1,5 +1,8 @@
 #include "FormHelpers.h"
 
+#include "modGeneralExceptionHandler.h"
+
+#include <QAction>
 #include <QScreen>
 #include <QWidget>
 #include <algorithm>
@@ -86,4 +89,18 @@ void UseDesignFont(QWidget& form)
     QFont font = form.font();
     font.setPointSizeF(8);
     form.setFont(font);
+}
+
+void SetTabOrder(std::initializer_list<QWidget*> controls)
+{
+    for (auto next = controls.begin() + 1; next < controls.end(); ++next)
+        QWidget::setTabOrder(*(next - 1), *next);
+}
+
+QAction* GuardedMenuItem(QWidget* container, const QString& caption, const QString& window, std::function<void()> handler)
+{
+    QAction* action = container->addAction(caption);
+    const QString place = QStringLiteral("In ") + window + QStringLiteral(" menu ") + caption.trimmed() + QLatin1Char('.');
+    QObject::connect(action, &QAction::triggered, action, [place, handler] { GuardEntryPoint(place, handler); });
+    return action;
 }

@@ -3,7 +3,12 @@
 // where a computed layout is applied to a widget.
 
 #include <QByteArray>
+#include <QString>
 
+#include <functional>
+#include <initializer_list>
+
+class QAction;
 class QWidget;
 
 namespace Twips {
@@ -46,3 +51,19 @@ void UseDesignFont(QWidget& form);
 // A widget's geometry (its frame, for a window) in twips.
 TwipRect WidgetTwips(const QWidget& widget);
 void SetWidgetTwips(QWidget& widget, const TwipRect& rect);
+
+// Places a control at its design rectangle, enabled or not, and gives it back.
+template <typename Control>
+Control* Place(Control* control, const TwipRect& rect, bool enabled = true)
+{
+    SetWidgetTwips(*control, rect);
+    control->setEnabled(enabled);
+    return control;
+}
+
+// The order in which the Tab key visits the controls.
+void SetTabOrder(std::initializer_list<QWidget*> controls);
+
+// A menu item of `container` (a menu bar or a menu) that runs `handler` through the entry-point
+// guard, named for its reports after the window and the caption.
+QAction* GuardedMenuItem(QWidget* container, const QString& caption, const QString& window, std::function<void()> handler);

@@ -21,6 +21,7 @@ void SetRetrieveInterval(const QByteArray& minutesText)
     ResetAttentionCounter();
     std::optional<double> minutes = LenientNumber(minutesText);
     if (!minutes || *minutes < 0 || *minutes > MaxMinutes) {
+        // "Incrorect" as users know the message.
         App().dialogs->MsgBox(QStringLiteral("Incrorect value ") + Text8::ToDisplay(minutesText)
                 + QStringLiteral(" was entered. Disabling autoretrieve."),
             MsgBoxStyle::OkOnly);

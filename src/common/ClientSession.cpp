@@ -26,7 +26,7 @@ ClientSession::ClientSession(SocketAdapter& socket, Progress& progress, Console&
         [this] { Note("Connected to " + Text8::FromDisplay(mSocket.RemoteHost())); });
     connect(&mSocket, &SocketAdapter::Closed, this, [this] {
         mPeerClosed = true;
-        Note("Close event detectd in Retrieve socket.");
+        Note("Close event detectd in Retrieve socket."); // "detectd" as users know the line
     });
 }
 

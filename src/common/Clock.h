@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 
+#include <time.h>
+
 class Clock {
 public:
     virtual ~Clock() = default;
@@ -19,6 +21,10 @@ public:
 
 class SystemClock : public Clock {
 public:
+    // The tick counts on while the machine sleeps, as a count since the system started does:
+    // an autoretrieve that fell due during a suspend runs at wake-up.
+    static constexpr clockid_t TickSource = CLOCK_BOOTTIME;
+
     QDateTime LocalNow() const override;
     int UtcOffsetSeconds() const override;
     qint64 TickMs() const override;

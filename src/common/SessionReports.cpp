@@ -41,6 +41,6 @@ void ReportSessionFailure(Console& console, const QString& module, const QString
             return;
         }
         ConsoleWriters::Note(console, QByteArray::number(App().LastErrNumber) + ' ' + Text8::FromDisplay(App().LastErrDescription));
-        ReportSpecificException(16, module, function, QString());
+        ReportSpecificException(MsgBoxStyle::Critical, module, function, QString());
     });
 }

@@ -7,7 +7,7 @@ QString SocketStateName(int state)
     static const char* const names[] = { "Closed", "Open", "Listening", "Connection pending", "Resolving host",
         "Host resolved", "Connecting", "Connected", "Peer is closing the connection", "Error" };
     if (state < 0 || state >= 10)
-        throw AppError(9, QStringLiteral("Subscript out of range"));
+        throw AppError(ErrorNumbers::SubscriptOutOfRange, QStringLiteral("Subscript out of range"));
     return QString::fromLatin1(names[state]);
 }
 

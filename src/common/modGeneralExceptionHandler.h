@@ -10,6 +10,13 @@
 // Errors the program raises itself carry this number.
 constexpr qint64 AppErrorNumber = 2048;
 
+// The run-time error numbers the program reports for bad values, as its messages show them.
+namespace ErrorNumbers {
+constexpr int Overflow = 6;            // a number outside its range
+constexpr int SubscriptOutOfRange = 9; // an index outside a list
+constexpr int TypeMismatch = 13;       // a text that is not a number
+} // namespace ErrorNumbers
+
 class AppError : public std::exception {
 public:
     AppError(qint64 number, QString description);

@@ -34,6 +34,7 @@ QString EnsureFolder(const QString& path)
             return QStringLiteral("Cannot create folder: \r\n") + path;
         return {};
     }
+    // "aready" as users know the message.
     if (!S_ISDIR(info.st_mode))
         return QStringLiteral("Folder name: \r\n") + path + QStringLiteral("\r\nis aready occupied by file.");
     return {};

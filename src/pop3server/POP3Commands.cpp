@@ -1,5 +1,7 @@
 #include "POP3Commands.h"
 
+#include "modGeneralExceptionHandler.h"
+
 #include <QCryptographicHash>
 #include <QList>
 #include <limits>
@@ -69,7 +71,7 @@ NumberArgument ToNumber(const QByteArray& text)
     argument.text = text;
     qsizetype digitsFrom = (text.startsWith('-') || text.startsWith('+')) ? 1 : 0;
     if (digitsFrom == text.size()) {
-        argument.errorNumber = 13;
+        argument.errorNumber = ErrorNumbers::TypeMismatch;
         return argument;
     }
     qint64 magnitude = 0;
@@ -77,7 +79,7 @@ NumberArgument ToNumber(const QByteArray& text)
     for (qsizetype i = digitsFrom; i < text.size(); ++i) {
         const char c = text[i];
         if (c < '0' || c > '9') {
-            argument.errorNumber = 13;
+            argument.errorNumber = ErrorNumbers::TypeMismatch;
             return argument;
         }
         if (magnitude <= std::numeric_limits<qint32>::max() + qint64(1))
@@ -87,7 +89,7 @@ NumberArgument ToNumber(const QByteArray& text)
     }
     const qint64 value = text.startsWith('-') ? -magnitude : magnitude;
     if (outOfRange || value < std::numeric_limits<qint32>::min() || value > std::numeric_limits<qint32>::max()) {
-        argument.errorNumber = 6;
+        argument.errorNumber = ErrorNumbers::Overflow;
         return argument;
     }
     argument.value = static_cast<qint32>(value);

@@ -26,7 +26,7 @@ struct NumberArgument {
     bool present = false;   // the line has a field after the command (possibly empty)
     QByteArray text;        // that field as sent
     qint32 value = 0;       // the number, when errorNumber is 0
-    int errorNumber = 0;    // 13: not a number; 6: outside the 32-bit range
+    int errorNumber = 0;    // ErrorNumbers::TypeMismatch (13) or Overflow (6, outside 32 bits)
 };
 
 // The field at `index` (1: the first after the command) read as a 32-bit number.

@@ -1,3 +1,6 @@
+// The server's life: run, stop, the steps and the socket events. Its console lines are kept to
+// the letter, odd spellings included ("Tranceive", "detectd", "Transciever"): users know them.
+
 #include "POP3Server.h"
 
 #include "AppState.h"
@@ -261,10 +264,18 @@ void POP3Server::OnConnectionRequest(qintptr requestID)
     if (App().POP3ServerState.isEmpty())
         return;
     const POP3State state = Current();
+    const bool stopping = state == POP3State::Error || state == POP3State::Stop;
+    // A client that hung up without QUIT left its connection half closed: it is closed now and
+    // the new client served.
+    if (mRetrSock.State() == SocketState::PeerClosing && !stopping) {
+        LogLine("Closing Transceive Socket.");
+        mRetrSock.Close();
+        PrepareStep();
+    }
     if (mRetrSock.State() != SocketState::Closed) {
         LogLine("Cannot accept new incoming connection while Tranceive Socket is still in not-closed state.");
         // A stop already under way is not undone by a knocking client.
-        if (state != POP3State::Error && state != POP3State::Stop)
+        if (!stopping)
             Enter(POP3State::Close);
         ScheduleStep();
         return;
@@ -279,7 +290,7 @@ void POP3Server::OnConnectionRequest(qintptr requestID)
         return;
     }
     // A client that returns before the listening step has run finds the server ready for it.
-    if (state == POP3State::Prepare)
+    if (Current() == POP3State::Prepare)
         PrepareStep();
     if (Current() != POP3State::Listen) {
         LogLine("Incorrect Dialog state:\r\n" + App().POP3ServerState);

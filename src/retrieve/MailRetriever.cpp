@@ -33,7 +33,7 @@ qint64 NumberOf(const QByteArray& text)
     bool ok = false;
     const qint64 value = text.toLongLong(&ok);
     if (!ok)
-        throw AppError(13, QStringLiteral("Type mismatch"));
+        throw AppError(ErrorNumbers::TypeMismatch, QStringLiteral("Type mismatch"));
     return value;
 }
 
@@ -114,7 +114,7 @@ bool MailRetriever::RunDialog(int& stored)
         return false;
     const QList<QByteArray> pieces = mReply.split(' ');
     if (pieces.size() < 3)
-        throw AppError(9, QStringLiteral("Subscript out of range"));
+        throw AppError(ErrorNumbers::SubscriptOutOfRange, QStringLiteral("Subscript out of range"));
     const qint64 count = NumberOf(pieces[1]);
     mTotalBytes = NumberOf(pieces[2]);
     mArrivedBytes = 0;
@@ -276,7 +276,7 @@ bool MailRetriever::MessageComplete()
 void MailRetriever::DialogError()
 {
     mConsole.setStatusColour(StatusColour::Red);
-    if (mErrText.isEmpty())
+    if (mErrText.isEmpty()) // "Recieved" as users and their scripts know it
         mErrText = QStringLiteral("Code Expected: +. Code Recieved: ") + Text8::ToDisplay(mReply);
     Note(Text8::FromDisplay(mErrText) + CrLf + CrLf + "Server Dialog Error");
 }

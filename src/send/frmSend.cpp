@@ -110,6 +110,7 @@ void frmSend::BuildMenus()
     mnuSend = item(QStringLiteral("&Send"), &frmSend::mnuSend_Click);
     mnuSaveMessage = item(QStringLiteral("Save &Message"), &frmSend::mnuSaveMessage_Click);
     mnuCancel = item(QStringLiteral("&Cancel"), &frmSend::Unload);
+    // "Veiw" as users know the menu.
     mnuConsoleView = item(QStringLiteral("Console &Veiw"), &frmSend::mnuConsoleView_Click);
     mnuHelp = item(QStringLiteral("&Help"), &frmSend::mnuHelp_Click);
 }

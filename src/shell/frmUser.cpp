@@ -25,6 +25,7 @@ constexpr int SaveBoxWidth = 1320;
 
 } // namespace
 
+// The title, "USRER" included, is the one users know.
 frmUser::frmUser(QWidget* parent)
     : SettingsWindow(parent, QStringLiteral("SET USRER DATA"), ClientWidth, ClientHeight, QStringLiteral("frmUser"))
 {

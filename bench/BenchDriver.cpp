@@ -151,17 +151,17 @@ int SendOnce(const QByteArray& server, const QString& bodyPath)
     SystemClock clock;
     ConsoleDialogs dialogs;
     AppState& app = App();
-    app.applicationFolder = folder.path();
-    app.MailFolderPath = folder.filePath(QStringLiteral("MailFolder"));
-    app.SendServer = server;
-    app.dialogs = &dialogs;
-    app.clock = &clock;
-    app.beep = [] {};
+    app.paths.applicationFolder = folder.path();
+    app.paths.MailFolderPath = folder.filePath(QStringLiteral("MailFolder"));
+    app.prefs.SendServer = server;
+    app.services.dialogs = &dialogs;
+    app.services.clock = &clock;
+    app.services.beep = [] {};
 
     QtSocket socket;
     QProgressBar progressBar;
     ProgressBarView progress(progressBar);
-    MailSender sender(socket, progress);
+    MailSender sender(socket, progress, app.consoles.sendConsole, app.services);
     // In the program the compose window is on screen before a send: showing the bar once here
     // keeps the one-time font set-up of the first widget shown out of the send's figures.
     progressBar.show();
@@ -172,9 +172,9 @@ int SendOnce(const QByteArray& server, const QString& bodyPath)
     QElapsedTimer timer;
     std::vector<std::pair<double, QByteArray>> timeline;
     qsizetype boxSize = 0;
-    QObject::connect(&app.sendConsole, &Console::boxChanged, [&] {
-        timeline.emplace_back(MsSince(timer), AddedLine(app.sendConsole.boxText(), boxSize));
-        boxSize = app.sendConsole.boxText().size();
+    QObject::connect(&app.consoles.sendConsole, &Console::boxChanged, [&] {
+        timeline.emplace_back(MsSince(timer), AddedLine(app.consoles.sendConsole.boxText(), boxSize));
+        boxSize = app.consoles.sendConsole.boxText().size();
     });
 
     const double cpuBefore = CpuSeconds();
@@ -185,13 +185,13 @@ int SendOnce(const QByteArray& server, const QString& bodyPath)
     const double cpu = CpuSeconds() - cpuBefore;
 
     const qsizetype stored = QDir(sentFolder).entryList(QDir::Files).size();
-    const bool sent = app.sendConsole.statusColour() == StatusColour::Green && stored == 1 && dialogs.shown == 0;
+    const bool sent = app.consoles.sendConsole.statusColour() == StatusColour::Green && stored == 1 && dialogs.shown == 0;
     std::printf("send_ms=%.3f\ncpu_s=%.4f\nreply_wait_ms=%d\nstored_copies=%lld\nconsole_txt_bytes=%lld\n", sendMs, cpu,
         sender.replyWaitMs, static_cast<long long>(stored),
         static_cast<long long>(QFileInfo(folder.filePath(QStringLiteral("console.txt"))).size()));
     for (const auto& [ms, line] : timeline)
         std::printf("console=%9.1f ms  %s\n", ms, line.constData());
-    ConsoleDialogs::Print("last_status", QString::fromLocal8Bit(app.sendConsole.statusText()));
+    ConsoleDialogs::Print("last_status", QString::fromLocal8Bit(app.consoles.sendConsole.statusText()));
     std::printf("result=%s\n", sent ? "sent" : "failed");
     ResetAppState();
     return 0;
@@ -212,20 +212,20 @@ int RetrieveOnce(const QByteArray& server, const QByteArray& user, const QByteAr
     ConsoleDialogs dialogs;
     int beeps = 0;
     AppState& app = App();
-    app.applicationFolder = folder.path();
-    app.MailFolderPath = folder.filePath(QStringLiteral("MailFolder"));
-    app.InBoxPath = inbox;
-    app.ReceiveServer = server;
-    app.ReceiveUser = user;
-    app.ReceivePassword = password;
-    app.dialogs = &dialogs;
-    app.clock = &clock;
-    app.beep = [&beeps] { ++beeps; };
+    app.paths.applicationFolder = folder.path();
+    app.paths.MailFolderPath = folder.filePath(QStringLiteral("MailFolder"));
+    app.paths.InBoxPath = inbox;
+    app.prefs.ReceiveServer = server;
+    app.prefs.ReceiveUser = user;
+    app.prefs.ReceivePassword = password;
+    app.services.dialogs = &dialogs;
+    app.services.clock = &clock;
+    app.services.beep = [&beeps] { ++beeps; };
 
     QtSocket socket;
     QProgressBar progressBar;
     ProgressBarView progress(progressBar);
-    MailRetriever retriever(socket, progress);
+    MailRetriever retriever(socket, progress, app.consoles.mainConsole, app.services);
     // The main window and its bar are on screen before a retrieval in the program.
     progressBar.show();
     QCoreApplication::processEvents();
@@ -245,15 +245,15 @@ int RetrieveOnce(const QByteArray& server, const QByteArray& user, const QByteAr
         ++files;
         bytes += it.fileInfo().size();
     }
-    const bool retrieved = app.mainConsole.statusColour() != StatusColour::Red && dialogs.shown == 0 && files == beeps;
+    const bool retrieved = app.consoles.mainConsole.statusColour() != StatusColour::Red && dialogs.shown == 0 && files == beeps;
     std::printf("retrieve_ms=%.3f\ncpu_s=%.4f\npeak_rss_kb=%ld\npeak_rss_before_call_kb=%ld\nbeeps=%d\nfiles=%lld\n"
                 "file_bytes=%lld\nconsole_txt_bytes=%lld\n",
         retrieveMs, cpu, rssPeak, rssBefore, beeps, static_cast<long long>(files), static_cast<long long>(bytes),
         static_cast<long long>(QFileInfo(folder.filePath(QStringLiteral("console.txt"))).size()));
-    ConsoleDialogs::Print("last_status", QString::fromLocal8Bit(app.mainConsole.statusText()));
+    ConsoleDialogs::Print("last_status", QString::fromLocal8Bit(app.consoles.mainConsole.statusText()));
     std::printf("result=%s\n", retrieved ? "retrieved" : "failed");
     if (!retrieved)
-        std::printf("console=%s\n", app.mainConsole.boxText().right(2000).constData());
+        std::printf("console=%s\n", app.consoles.mainConsole.boxText().right(2000).constData());
     ResetAppState();
     return 0;
 }
@@ -263,20 +263,20 @@ int RetrieveOnce(const QByteArray& server, const QByteArray& user, const QByteAr
 bool SetUpServedStore(const QString& folder, const QByteArray& user, const QByteArray& password, quint16 port)
 {
     AppState& app = App();
-    app.applicationFolder = folder;
-    app.MailFolderPath = JoinPath(folder, QStringLiteral("MailFolder"));
-    app.POP3MailBoxPath = JoinPath(app.MailFolderPath, QStringLiteral("POP3MailBox"));
-    app.DeletedMessagesPath = JoinPath(app.MailFolderPath, QStringLiteral("Deleted_Messages"));
-    for (const QString& path : { app.POP3MailBoxPath, app.DeletedMessagesPath }) {
+    app.paths.applicationFolder = folder;
+    app.paths.MailFolderPath = JoinPath(folder, QStringLiteral("MailFolder"));
+    app.paths.POP3MailBoxPath = JoinPath(app.paths.MailFolderPath, QStringLiteral("POP3MailBox"));
+    app.paths.DeletedMessagesPath = JoinPath(app.paths.MailFolderPath, QStringLiteral("Deleted_Messages"));
+    for (const QString& path : { app.paths.POP3MailBoxPath, app.paths.DeletedMessagesPath }) {
         if (!QDir().mkpath(path)) {
             std::fprintf(stderr, "wrenpost-bench: cannot create %s\n", qPrintable(path));
             return false;
         }
     }
-    app.POP3User = user;
-    app.POP3UserPassword = password;
-    app.POP3DeleteIfRequested = "Y";
-    app.POP3ServerPort = port;
+    app.prefs.POP3User = user;
+    app.prefs.POP3UserPassword = password;
+    app.prefs.POP3DeleteIfRequested = "Y";
+    app.localServer.POP3ServerPort = port;
     DeleteConsoleLog();
     return true;
 }
@@ -290,19 +290,19 @@ public:
     {
         // Connected after the server's own handler, so the connection has been taken when it runs.
         QObject::connect(&listener, &SocketAdapter::ConnectionRequest, [this] {
-            if (App().POP3ServerState != "R")
+            if (App().localServer.POP3ServerState != "R")
                 return;
             mOpen = true;
             mWrites = 0;
             mCpuAtStart = CpuSeconds();
             mTimer.start();
         });
-        QObject::connect(&App().mainConsole, &Console::boxChanged, [this] {
+        QObject::connect(&App().consoles.mainConsole, &Console::boxChanged, [this] {
             if (!mOpen)
                 return;
             ++mWrites;
-            if (App().POP3ServerState == "2"
-                && App().mainConsole.boxText().endsWith("Preparing Transceive Socket.\r\n")) {
+            if (App().localServer.POP3ServerState == "2"
+                && App().consoles.mainConsole.boxText().endsWith("Preparing Transceive Socket.\r\n")) {
                 mSessions.push_back({ MsSince(mTimer), CpuSeconds() - mCpuAtStart, mWrites });
                 mOpen = false;
             }
@@ -339,20 +339,20 @@ int Serve(const QString& folder, const QByteArray& user, const QByteArray& passw
     SystemClock clock;
     ConsoleDialogs dialogs;
     AppState& app = App();
-    app.dialogs = &dialogs;
-    app.clock = &clock;
-    app.beep = [] {};
+    app.services.dialogs = &dialogs;
+    app.services.clock = &clock;
+    app.services.beep = [] {};
     std::signal(SIGPIPE, SIG_IGN);
 
     QPlainTextEdit consoleBox;
     QLineEdit statusBox;
-    ConsoleView view(app.mainConsole, consoleBox, statusBox);
+    ConsoleView view(app.consoles.mainConsole, consoleBox, statusBox);
     consoleBox.show();
     statusBox.show();
 
     QtSocket listener;
     QtSocket transceiver;
-    POP3Server server(listener, transceiver);
+    POP3Server server(listener, transceiver, app.consoles.mainConsole, app.services);
     if (tickMs > 0)
         server.tmrPOP3.setInterval(tickMs);
     SessionLog sessions(listener);
@@ -369,7 +369,7 @@ int Serve(const QString& folder, const QByteArray& user, const QByteArray& passw
     });
     bool listening = false;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        const QByteArray& state = app.POP3ServerState;
+        const QByteArray& state = app.localServer.POP3ServerState;
         if (!listening && (state == "2" || state == "L")) {
             listening = true;
             std::printf("port=%u\n", listener.LocalPort());
@@ -388,11 +388,11 @@ int Serve(const QString& folder, const QByteArray& user, const QByteArray& passw
 
     sessions.Print();
     std::printf("cpu_s=%.4f\nconsole_txt_bytes=%lld\n", cpu, static_cast<long long>(QFileInfo(ConsoleLogPath()).size()));
-    ConsoleDialogs::Print("last_status", QString::fromLocal8Bit(app.mainConsole.statusText()));
+    ConsoleDialogs::Print("last_status", QString::fromLocal8Bit(app.consoles.mainConsole.statusText()));
     const bool served = listening && dialogs.shown == 0;
     std::printf("result=%s\n", served ? "stopped" : "failed");
     if (!served)
-        std::printf("console=%s\n", app.mainConsole.boxText().right(2000).constData());
+        std::printf("console=%s\n", app.consoles.mainConsole.boxText().right(2000).constData());
     ResetAppState();
     return 0;
 }

@@ -16,10 +16,10 @@ int main(int argc, char* argv[])
     QtDialogs dialogs;
     SystemClock clock;
     AppState& app = App();
-    app.applicationFolder = QCoreApplication::applicationDirPath();
-    app.dialogs = &dialogs;
-    app.clock = &clock;
-    app.beep = [] { QApplication::beep(); };
+    app.paths.applicationFolder = QCoreApplication::applicationDirPath();
+    app.services.dialogs = &dialogs;
+    app.services.clock = &clock;
+    app.services.beep = [] { QApplication::beep(); };
 
     frmMain mainWindow;
     ProtocolObjects objects;

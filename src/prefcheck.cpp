@@ -15,8 +15,8 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
         return 2;
     }
-    App().applicationFolder = QString::fromLocal8Bit(argv[1]);
-    App().ReceiveUser = GetPreference("user");
-    App().SaveReceivePassword = GetPreference("save_password");
+    App().paths.applicationFolder = QString::fromLocal8Bit(argv[1]);
+    App().prefs.ReceiveUser = GetPreference("user");
+    App().prefs.SaveReceivePassword = GetPreference("save_password");
     return ReceiveAccountComplete() ? 0 : 1;
 }

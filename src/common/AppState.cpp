@@ -16,4 +16,4 @@ void ResetAppState() { instance() = std::make_unique<AppState>(); }
 
 QString JoinPath(const QString& folder, const QString& name) { return folder + QDir::separator() + name; }
 
-QString AppFilePath(const QString& name) { return JoinPath(App().applicationFolder, name); }
+QString AppFilePath(const QString& name) { return JoinPath(App().paths.applicationFolder, name); }

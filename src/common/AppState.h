@@ -1,70 +1,78 @@
 #pragma once
-// The process-wide state that several modules share: paths of the mail store, the loaded
-// preferences, the autoretrieve and attention counters, the last caught error, and the
-// platform services (dialogs, clock, beep) that tests replace. One instance per process;
-// tests start from a clean one with ResetAppState().
+// The process-wide state that several modules share, in named parts: the mail store's paths,
+// the preferences as loaded, the platform services that tests replace, the two consoles, the
+// last caught error, the run's lifecycle, the autoretrieve clock with the attention counter,
+// and the local server's state. One instance per process; tests start from a clean one with
+// ResetAppState().
 
 #include "Console.h"
+#include "Services.h"
 
 #include <QByteArray>
 #include <QString>
 #include <functional>
-#include <memory>
-
-class Clock;
-class Dialogs;
 
 struct AppState {
-    // The folder that holds the executable, without a trailing separator.
-    QString applicationFolder;
-
-    // Mail store layout, filled by start-up.
-    QString MailFolderPath;
-    QString InBoxPath;
-    QString DeletedMessagesPath;
-    QString POP3MailBoxPath;
+    struct Paths {
+        // The folder that holds the executable, without a trailing separator.
+        QString applicationFolder;
+        // The mail store, laid out by start-up.
+        QString MailFolderPath;
+        QString InBoxPath;
+        QString DeletedMessagesPath;
+        QString POP3MailBoxPath;
+    } paths;
 
     // Preferences, kept as the bytes read from preferences.txt.
-    QByteArray ReceiveUser, ReceivePassword, SaveReceivePassword, ReceiveServer;
-    QByteArray SendUser, SendPassword, SaveSendPassword, SendServer;
-    QByteArray POP3User, POP3UserPassword, POP3UserSavePassword, POP3UserFolder;
-    QByteArray POP3RunsAtStartup, POP3DeleteIfRequested;
+    struct Preferences {
+        QByteArray ReceiveUser, ReceivePassword, SaveReceivePassword, ReceiveServer;
+        QByteArray SendUser, SendPassword, SaveSendPassword, SendServer;
+        QByteArray POP3User, POP3UserPassword, POP3UserSavePassword, POP3UserFolder;
+        QByteArray POP3RunsAtStartup, POP3DeleteIfRequested;
+        // The whole preferences file as read by the first lookup, with CR LF appended.
+        QByteArray PreferencesText;
+    } prefs;
 
-    // Autoretrieve interval in milliseconds; 0 = off.
-    qint32 RetrieveIntervalMs = 0;
-    // Monotonic millisecond tick at which the next autoretrieve is due; 0 = not armed.
-    // 64 bits, so the deadline arithmetic never wraps.
-    qint64 NextRetrieveTick = 0;
-    // Messages received since the user last acted.
-    qint32 SinceLastAttentionCounter = 0;
-    bool UserFormOpen = false;
+    Services services;
 
-    // The local server's one-character dialog state; empty while stopped.
-    QByteArray POP3ServerState;
-    // The port the local server listens on.
-    quint16 POP3ServerPort = 110;
+    // The main window's console and the compose window's.
+    struct Consoles {
+        Console mainConsole;
+        Console sendConsole;
+    } consoles;
 
     // The error last caught by any handler.
-    qint64 LastErrNumber = 0;
-    QString LastErrDescription;
+    struct LastError {
+        qint64 LastErrNumber = 0;
+        QString LastErrDescription;
+    } lastError;
 
-    // The whole preferences file as read by the first lookup, with CR LF appended.
-    QByteArray PreferencesText;
+    struct Lifecycle {
+        bool UserFormOpen = false;
+        // Nested waits and modal dialogs currently running on the GUI thread.
+        int nestedLoopDepth = 0;
+        // Set once the main window has been asked to close: waits end, questions answer No.
+        bool closing = false;
+        // Carries out a close that was held back while nested loops ran (set by the main window).
+        std::function<void()> resumeClose;
+    } lifecycle;
 
-    // The two consoles: the main window's and the compose window's.
-    Console mainConsole;
-    Console sendConsole;
+    struct Autoretrieve {
+        // The interval in milliseconds; 0 = off.
+        qint32 RetrieveIntervalMs = 0;
+        // Monotonic millisecond tick at which the next autoretrieve is due; 0 = not armed.
+        // 64 bits, so the deadline arithmetic never wraps.
+        qint64 NextRetrieveTick = 0;
+        // Messages received since the user last acted.
+        qint32 SinceLastAttentionCounter = 0;
+    } autoretrieve;
 
-    // Nested waits and modal dialogs currently running on the GUI thread.
-    int nestedLoopDepth = 0;
-    // Set once the main window has been asked to close: waits end, questions answer No.
-    bool closing = false;
-    // Carries out a close that was held back while nested loops ran (set by the main window).
-    std::function<void()> resumeClose;
-
-    Dialogs* dialogs = nullptr;
-    Clock* clock = nullptr;
-    std::function<void()> beep;
+    struct LocalServer {
+        // The dialog state's one-character code (POP3ServerState.h); empty while stopped.
+        QByteArray POP3ServerState;
+        // The port the local server listens on.
+        quint16 POP3ServerPort = 110;
+    } localServer;
 };
 
 AppState& App();

@@ -5,15 +5,15 @@
 
 void ResetAttentionCounter()
 {
-    App().SinceLastAttentionCounter = 0;
-    App().mainConsole.setStatusColour(StatusColour::Grey);
+    App().autoretrieve.SinceLastAttentionCounter = 0;
+    App().consoles.mainConsole.setStatusColour(StatusColour::Grey);
     WriteMainNote("\"Since last attention counter\" is reset to 0.");
 }
 
 void NoteNewMail()
 {
-    ++App().SinceLastAttentionCounter;
-    App().mainConsole.setStatusColour(StatusColour::LightCyan);
-    if (App().beep)
-        App().beep();
+    ++App().autoretrieve.SinceLastAttentionCounter;
+    App().consoles.mainConsole.setStatusColour(StatusColour::LightCyan);
+    if (App().services.beep)
+        App().services.beep();
 }

@@ -22,17 +22,17 @@ void SetRetrieveInterval(const QByteArray& minutesText)
     std::optional<double> minutes = LenientNumber(minutesText);
     if (!minutes || *minutes < 0 || *minutes > MaxMinutes) {
         // "Incrorect" as users know the message.
-        App().dialogs->MsgBox(QStringLiteral("Incrorect value ") + Text8::ToDisplay(minutesText)
+        App().services.dialogs->MsgBox(QStringLiteral("Incrorect value ") + Text8::ToDisplay(minutesText)
                 + QStringLiteral(" was entered. Disabling autoretrieve."),
             MsgBoxStyle::OkOnly);
         minutes = 0;
     }
     AppState& app = App();
-    app.RetrieveIntervalMs = static_cast<qint32>(std::nearbyint(*minutes * MsPerMinute));
-    if (app.RetrieveIntervalMs >= ShortestIntervalMs) {
-        WriteMainNote("Autoretrieve interval set to " + ShortestNumber(app.RetrieveIntervalMs / MsPerMinute) + " minute(s).");
+    app.autoretrieve.RetrieveIntervalMs = static_cast<qint32>(std::nearbyint(*minutes * MsPerMinute));
+    if (app.autoretrieve.RetrieveIntervalMs >= ShortestIntervalMs) {
+        WriteMainNote("Autoretrieve interval set to " + ShortestNumber(app.autoretrieve.RetrieveIntervalMs / MsPerMinute) + " minute(s).");
     } else {
-        app.RetrieveIntervalMs = 0;
+        app.autoretrieve.RetrieveIntervalMs = 0;
         WriteMainNote("AUTORETRIEVE DISABLED");
     }
 }
@@ -40,15 +40,15 @@ void SetRetrieveInterval(const QByteArray& minutesText)
 bool AutoretrieveTick()
 {
     AppState& app = App();
-    if (app.RetrieveIntervalMs <= 0)
+    if (app.autoretrieve.RetrieveIntervalMs <= 0)
         return false;
-    const qint64 now = app.clock->TickMs();
-    if (app.NextRetrieveTick == 0) {
-        app.NextRetrieveTick = now + app.RetrieveIntervalMs;
+    const qint64 now = app.services.clock->TickMs();
+    if (app.autoretrieve.NextRetrieveTick == 0) {
+        app.autoretrieve.NextRetrieveTick = now + app.autoretrieve.RetrieveIntervalMs;
         return false;
     }
-    if (app.NextRetrieveTick >= now)
+    if (app.autoretrieve.NextRetrieveTick >= now)
         return false;
-    app.NextRetrieveTick = 0;
+    app.autoretrieve.NextRetrieveTick = 0;
     return true;
 }

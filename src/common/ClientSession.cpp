@@ -1,6 +1,6 @@
 #include "ClientSession.h"
 
-#include "AppState.h"
+#include "Services.h"
 #include "Clock.h"
 #include "Console.h"
 #include "ConsoleWriters.h"
@@ -14,8 +14,8 @@
 #include "modSpecificExceptionHandler.h"
 
 
-ClientSession::ClientSession(SocketAdapter& socket, Progress& progress, Console& console, QString module)
-    : mSocket(socket), mProgress(progress), mConsole(console), mModule(std::move(module))
+ClientSession::ClientSession(SocketAdapter& socket, Progress& progress, Console& console, Services& services, QString module)
+    : mSocket(socket), mProgress(progress), mConsole(console), mServices(services), mModule(std::move(module))
 {
     connect(&mSocket, &SocketAdapter::Error, this, [this](int number, const QString& description) {
         mSockError = true;
@@ -33,7 +33,7 @@ ClientSession::ClientSession(SocketAdapter& socket, Progress& progress, Console&
 bool ClientSession::Wait(const WaitRule& rule, const std::function<bool()>& arrived)
 {
     mErrText.clear();
-    mLastArrivalTick = App().clock->TickMs();
+    mLastArrivalTick = mServices.clock->TickMs();
     const qint64 start = mLastArrivalTick;
     mProgress.Show();
     try {
@@ -57,7 +57,7 @@ bool ClientSession::Wait(const WaitRule& rule, const std::function<bool()>& arri
             }
             if (rule.progress)
                 mProgress.SetValue(rule.progress());
-            if (App().clock->TickMs() > (rule.sinceLastArrival ? mLastArrivalTick : start) + rule.limitMs) {
+            if (mServices.clock->TickMs() > (rule.sinceLastArrival ? mLastArrivalTick : start) + rule.limitMs) {
                 mErrText = rule.timeoutText;
                 return false;
             }
@@ -73,7 +73,7 @@ bool ClientSession::Wait(const WaitRule& rule, const std::function<bool()>& arri
 
 std::function<int()> ClientSession::ElapsedShare(qint64 start, qint64 limitMs) const
 {
-    return [start, limitMs] { return Percent(App().clock->TickMs() - start, limitMs); };
+    return [this, start, limitMs] { return Percent(mServices.clock->TickMs() - start, limitMs); };
 }
 
 bool ClientSession::SocketIsFree()
@@ -120,7 +120,7 @@ void ClientSession::OnDataArrival()
         if (mCountingArrivals)
             mArrivedBytes += mSocket.BytesReceived();
         mReceived += mSocket.GetData();
-        mLastArrivalTick = App().clock->TickMs();
+        mLastArrivalTick = mServices.clock->TickMs();
     } catch (const std::exception& error) {
         mErrText = CaughtErrorText(error, QStringLiteral("In DataArrival."));
         mSockError = true;

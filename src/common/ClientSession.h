@@ -13,6 +13,7 @@
 class Console;
 class Progress;
 class SocketAdapter;
+struct Services;
 
 class ClientSession : public QObject {
     Q_OBJECT
@@ -20,8 +21,9 @@ public:
     bool Busy() const { return mBusy; }
 
 protected:
-    // `module` names the session in its EXCEPTION boxes ("MailSender").
-    ClientSession(SocketAdapter& socket, Progress& progress, Console& console, QString module);
+    // The session traces on `console` and waits by `services`' clock; `module` names it in its
+    // EXCEPTION boxes ("MailSender").
+    ClientSession(SocketAdapter& socket, Progress& progress, Console& console, Services& services, QString module);
 
     // How a wait for the peer ends, besides by what it waits for.
     struct WaitRule {
@@ -68,6 +70,7 @@ protected:
     SocketAdapter& mSocket;
     Progress& mProgress;
     Console& mConsole;
+    Services& mServices;
     bool mBusy = false;
     // What the peer sent and the session has not yet taken.
     QByteArray mReceived;

@@ -128,10 +128,10 @@ void OpenAndAppendToFile(const QString& path, const QByteArray& text)
     if (::close(fd) != 0) {
         const int closeError = errno;
         AppState& app = App();
-        if (app.LastErrNumber != 0)
-            app.LastErrDescription = QString::number(app.LastErrNumber) + QLatin1Char(' ') + app.LastErrDescription + CrLf;
-        app.LastErrDescription += ErrorText(closeError);
-        app.LastErrNumber = closeError;
+        if (app.lastError.LastErrNumber != 0)
+            app.lastError.LastErrDescription = QString::number(app.lastError.LastErrNumber) + QLatin1Char(' ') + app.lastError.LastErrDescription + CrLf;
+        app.lastError.LastErrDescription += ErrorText(closeError);
+        app.lastError.LastErrNumber = closeError;
         ReraiseWithPlace(QStringLiteral("When closing file: ") + path);
     }
     if (!written)

@@ -4,12 +4,12 @@
 
 #include <QTimer>
 
-NestedLoop::NestedLoop() { ++App().nestedLoopDepth; }
+NestedLoop::NestedLoop() { ++App().lifecycle.nestedLoopDepth; }
 
 NestedLoop::~NestedLoop()
 {
-    if (--App().nestedLoopDepth == 0 && App().closing && App().resumeClose)
-        QTimer::singleShot(0, App().resumeClose);
+    if (--App().lifecycle.nestedLoopDepth == 0 && App().lifecycle.closing && App().lifecycle.resumeClose)
+        QTimer::singleShot(0, App().lifecycle.resumeClose);
 }
 
-bool NestedLoop::Active() { return App().nestedLoopDepth > 0; }
+bool NestedLoop::Active() { return App().lifecycle.nestedLoopDepth > 0; }

@@ -14,27 +14,27 @@ QString PreferencesPath() { return AppFilePath(QStringLiteral("preferences.txt")
 // line to be written at all (passwords only).
 struct PreferenceLine {
     const char* key;
-    QByteArray AppState::*value;
-    QByteArray AppState::*savedWhen = nullptr;
+    QByteArray AppState::Preferences::*value;
+    QByteArray AppState::Preferences::*savedWhen = nullptr;
 };
 
 // The interval line stands where `value` is empty.
 const PreferenceLine FileLines[] = {
-    { "user", &AppState::ReceiveUser },
-    { "send user", &AppState::SendUser },
-    { "password", &AppState::ReceivePassword, &AppState::SaveReceivePassword },
-    { "send password", &AppState::SendPassword, &AppState::SaveSendPassword },
-    { "save_password", &AppState::SaveReceivePassword },
-    { "server", &AppState::ReceiveServer },
-    { "save_send_password", &AppState::SaveSendPassword },
-    { "send server", &AppState::SendServer },
+    { "user", &AppState::Preferences::ReceiveUser },
+    { "send user", &AppState::Preferences::SendUser },
+    { "password", &AppState::Preferences::ReceivePassword, &AppState::Preferences::SaveReceivePassword },
+    { "send password", &AppState::Preferences::SendPassword, &AppState::Preferences::SaveSendPassword },
+    { "save_password", &AppState::Preferences::SaveReceivePassword },
+    { "server", &AppState::Preferences::ReceiveServer },
+    { "save_send_password", &AppState::Preferences::SaveSendPassword },
+    { "send server", &AppState::Preferences::SendServer },
     { "retrieve interval", nullptr },
-    { "POP3User", &AppState::POP3User },
-    { "POP3UserPassword", &AppState::POP3UserPassword, &AppState::POP3UserSavePassword },
-    { "POP3UserSavePassword", &AppState::POP3UserSavePassword },
-    { "POP3UserFolder", &AppState::POP3UserFolder },
-    { "POP3RunsAtStartup", &AppState::POP3RunsAtStartup },
-    { "POP3_delete_message_if_client_requested", &AppState::POP3DeleteIfRequested },
+    { "POP3User", &AppState::Preferences::POP3User },
+    { "POP3UserPassword", &AppState::Preferences::POP3UserPassword, &AppState::Preferences::POP3UserSavePassword },
+    { "POP3UserSavePassword", &AppState::Preferences::POP3UserSavePassword },
+    { "POP3UserFolder", &AppState::Preferences::POP3UserFolder },
+    { "POP3RunsAtStartup", &AppState::Preferences::POP3RunsAtStartup },
+    { "POP3_delete_message_if_client_requested", &AppState::Preferences::POP3DeleteIfRequested },
 };
 
 } // namespace
@@ -42,9 +42,9 @@ const PreferenceLine FileLines[] = {
 QByteArray GetPreference(const QByteArray& key)
 {
     AppState& app = App();
-    if (app.PreferencesText.isEmpty())
-        app.PreferencesText = ReadFileText(PreferencesPath()) + "\r\n";
-    return FindKeyValue(app.PreferencesText, key, "=", "\n");
+    if (app.prefs.PreferencesText.isEmpty())
+        app.prefs.PreferencesText = ReadFileText(PreferencesPath()) + "\r\n";
+    return FindKeyValue(app.prefs.PreferencesText, key, "=", "\n");
 }
 
 QByteArray PreferencesFileText()
@@ -52,9 +52,9 @@ QByteArray PreferencesFileText()
     const AppState& app = App();
     QByteArray text;
     for (const PreferenceLine& line : FileLines) {
-        if (line.savedWhen && app.*line.savedWhen != "Y")
+        if (line.savedWhen && app.prefs.*line.savedWhen != "Y")
             continue;
-        const QByteArray value = line.value ? app.*line.value : ShortestNumber(app.RetrieveIntervalMs / 60000.0);
+        const QByteArray value = line.value ? app.prefs.*line.value : ShortestNumber(app.autoretrieve.RetrieveIntervalMs / 60000.0);
         text += line.key + ('=' + value) + "\r\n";
     }
     return text;
@@ -65,6 +65,6 @@ bool WritePreferences()
     const QString failure = write_f(PreferencesPath(), PreferencesFileText());
     if (failure.isEmpty())
         return true;
-    App().dialogs->MsgBox(failure, MsgBoxStyle::OkOnly);
+    App().services.dialogs->MsgBox(failure, MsgBoxStyle::OkOnly);
     return false;
 }

@@ -22,5 +22,5 @@ QString AboutText()
 {
     return ApplicationTitle() + QStringLiteral(". ") + VersionText() + QStringLiteral("\r\n") + LegalNotice()
         + QStringLiteral("\r\n") + FileDescription() + QStringLiteral("\r\n\r\nPath: ")
-        + QDir::toNativeSeparators(App().applicationFolder);
+        + QDir::toNativeSeparators(App().paths.applicationFolder);
 }

@@ -10,7 +10,7 @@
 #include "modGeneralExceptionHandler.h"
 #include "modSpecificExceptionHandler.h"
 
-QByteArray TimeOfDay() { return App().clock->LocalNow().time().toString(QStringLiteral("HH:mm:ss")).toLatin1(); }
+QByteArray TimeOfDay() { return App().services.clock->LocalNow().time().toString(QStringLiteral("HH:mm:ss")).toLatin1(); }
 
 int Percent(qint64 part, qint64 whole) { return whole <= 0 ? 0 : static_cast<int>(std::min<qint64>(100, part * 100 / whole)); }
 
@@ -23,7 +23,7 @@ QString SocketErrorText(int number, const QString& description)
 QString CaughtErrorText(const std::exception& error, const QString& place)
 {
     StoreLastError(error);
-    QString text = QString::number(App().LastErrNumber) + QLatin1Char(' ') + App().LastErrDescription;
+    QString text = QString::number(App().lastError.LastErrNumber) + QLatin1Char(' ') + App().lastError.LastErrDescription;
     if (!place.isEmpty())
         text += QStringLiteral("\r\n") + place;
     return text;
@@ -35,12 +35,12 @@ void ReportSessionFailure(Console& console, const QString& module, const QString
 {
     PassOverFailure([&] {
         console.setStatusColour(StatusColour::Red);
-        if (App().LastErrNumber == SocketErrors::AddressNotAvailable) {
+        if (App().lastError.LastErrNumber == SocketErrors::AddressNotAvailable) {
             ConsoleWriters::Note(console, "No Connection to Internet.");
-            App().dialogs->MsgBox(QStringLiteral("No Connection to Internet."), MsgBoxStyle::OkOnly);
+            App().services.dialogs->MsgBox(QStringLiteral("No Connection to Internet."), MsgBoxStyle::OkOnly);
             return;
         }
-        ConsoleWriters::Note(console, QByteArray::number(App().LastErrNumber) + ' ' + Text8::FromDisplay(App().LastErrDescription));
+        ConsoleWriters::Note(console, QByteArray::number(App().lastError.LastErrNumber) + ' ' + Text8::FromDisplay(App().lastError.LastErrDescription));
         ReportSpecificException(MsgBoxStyle::Critical, module, function, QString());
     });
 }

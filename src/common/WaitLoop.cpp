@@ -16,4 +16,4 @@ WaitLoop::WaitLoop()
 
 void WaitLoop::Yield() { QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents); }
 
-bool WaitLoop::Closing() { return App().closing; }
+bool WaitLoop::Closing() { return App().lifecycle.closing; }

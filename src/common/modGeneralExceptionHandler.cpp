@@ -11,8 +11,8 @@ AppError::AppError(qint64 number, QString description)
 
 void StoreLastError(qint64 number, const QString& description)
 {
-    App().LastErrNumber = number;
-    App().LastErrDescription = description;
+    App().lastError.LastErrNumber = number;
+    App().lastError.LastErrDescription = description;
 }
 
 void StoreLastError(const std::exception& error)
@@ -25,16 +25,16 @@ void StoreLastError(const std::exception& error)
 
 void ReportGeneralException(const QString& place)
 {
-    const QString text = QStringLiteral("EXCEPTION ") + QString::number(App().LastErrNumber) + QStringLiteral("\r\n")
-        + App().LastErrDescription + QStringLiteral("\r\n") + place;
-    App().dialogs->MsgBox(Text8::LeftDisplayChars(text, ExceptionReportLimit), MsgBoxStyle::OkOnly);
+    const QString text = QStringLiteral("EXCEPTION ") + QString::number(App().lastError.LastErrNumber) + QStringLiteral("\r\n")
+        + App().lastError.LastErrDescription + QStringLiteral("\r\n") + place;
+    App().services.dialogs->MsgBox(Text8::LeftDisplayChars(text, ExceptionReportLimit), MsgBoxStyle::OkOnly);
 }
 
 void RaiseAppError(const QString& description) { throw AppError(AppErrorNumber, description); }
 
 void ReraiseWithPlace(const QString& place)
 {
-    throw AppError(App().LastErrNumber, App().LastErrDescription + QStringLiteral("\r\n") + place);
+    throw AppError(App().lastError.LastErrNumber, App().lastError.LastErrDescription + QStringLiteral("\r\n") + place);
 }
 
 void GuardEntryPoint(const QString& place, const std::function<void()>& body)

@@ -10,16 +10,16 @@
 #include <cstring>
 #include <sys/stat.h>
 
-void WriteMainNote(const QByteArray& text) { ConsoleWriters::Note(App().mainConsole, text); }
-void WriteMainSent(const QByteArray& text) { ConsoleWriters::Sent(App().mainConsole, text); }
-void WriteMainReceived(const QByteArray& text) { ConsoleWriters::Received(App().mainConsole, text); }
-void WriteMainConsoleLine(const QByteArray& line) { ConsoleWriters::Line(App().mainConsole, line); }
-void AppendMainConsole(const QByteArray& text) { ConsoleWriters::Append(App().mainConsole, text); }
-void SetMainStatus(const QByteArray& text) { ConsoleWriters::Status(App().mainConsole, text); }
+void WriteMainNote(const QByteArray& text) { ConsoleWriters::Note(App().consoles.mainConsole, text); }
+void WriteMainSent(const QByteArray& text) { ConsoleWriters::Sent(App().consoles.mainConsole, text); }
+void WriteMainReceived(const QByteArray& text) { ConsoleWriters::Received(App().consoles.mainConsole, text); }
+void WriteMainConsoleLine(const QByteArray& line) { ConsoleWriters::Line(App().consoles.mainConsole, line); }
+void AppendMainConsole(const QByteArray& text) { ConsoleWriters::Append(App().consoles.mainConsole, text); }
+void SetMainStatus(const QByteArray& text) { ConsoleWriters::Status(App().consoles.mainConsole, text); }
 
 bool ReceiveAccountComplete()
 {
-    return !TrimWS(App().ReceiveUser).isEmpty() && App().SaveReceivePassword == "Y";
+    return !TrimWS(App().prefs.ReceiveUser).isEmpty() && App().prefs.SaveReceivePassword == "Y";
 }
 
 QString EnsureFolder(const QString& path)

@@ -113,7 +113,7 @@ void POP3Server::Refuse()
 void POP3Server::User(const QByteArray& line)
 {
     const QByteArray name = NameArgument(line);
-    if (name != App().POP3User) {
+    if (name != App().prefs.POP3User) {
         SendLine("-ERR user " + name + " does not exist.");
         return Enter(POP3State::Close);
     }
@@ -133,7 +133,7 @@ void POP3Server::UserAgain(const QByteArray& line)
 void POP3Server::Pass(const QByteArray& line)
 {
     const QByteArray password = NameArgument(line);
-    if (password == App().POP3UserPassword) {
+    if (password == App().prefs.POP3UserPassword) {
         LogLine("password is correct");
         SendLine("+OK Ready to deliver mail.");
         return Enter(LoadListing() ? POP3State::Transaction : POP3State::Error);
@@ -181,7 +181,7 @@ void POP3Server::Capabilities(const QByteArray&)
 bool POP3Server::LoadListing()
 {
     DirectoryListing listing;
-    const QString failure = DirectoryList(App().POP3MailBoxPath, listing);
+    const QString failure = DirectoryList(App().paths.POP3MailBoxPath, listing);
     if (!failure.isEmpty()) {
         LogLine(failure.toUtf8());
         return false;
@@ -234,7 +234,7 @@ void POP3Server::ListUniqueIds(const QByteArray& line)
     }
 }
 
-QString POP3Server::MessagePath(qint32 number) const { return JoinPath(App().POP3MailBoxPath, mMsgNames[number]); }
+QString POP3Server::MessagePath(qint32 number) const { return JoinPath(App().paths.POP3MailBoxPath, mMsgNames[number]); }
 
 bool POP3Server::TakeMessageNumber(const QByteArray& line, qint32& number)
 {
@@ -297,7 +297,7 @@ void POP3Server::MarkForDeletion(const QByteArray& line)
         if (!TakeMessageNumber(line, number))
             return;
         mDeleteMarks[number] = true;
-        if (App().POP3DeleteIfRequested == "N")
+        if (App().prefs.POP3DeleteIfRequested == "N")
             SendLine("+OK message " + Number(number) + " will be preserved due POP3 internal settings.");
         else
             SendLine("+OK message " + Number(number) + " marked for deletion.");
@@ -311,12 +311,12 @@ void POP3Server::UpdateStep()
     if (mPeerClosed)
         return Enter(POP3State::Prepare);
     qint32 moved = 0;
-    if (App().POP3DeleteIfRequested != "N") {
+    if (App().prefs.POP3DeleteIfRequested != "N") {
         for (qint32 n = 1; n <= mMsgCount; ++n) {
             if (!mDeleteMarks[n])
                 continue;
             const QByteArray source = QFile::encodeName(MessagePath(n));
-            const QByteArray target = QFile::encodeName(JoinPath(App().DeletedMessagesPath, mMsgNames[n]));
+            const QByteArray target = QFile::encodeName(JoinPath(App().paths.DeletedMessagesPath, mMsgNames[n]));
             // rename() replaces a file of the same name in one step.
             if (std::rename(source.constData(), target.constData()) == 0)
                 ++moved;

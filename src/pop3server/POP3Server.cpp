@@ -9,7 +9,8 @@
 #include "SessionReports.h"
 #include "SocketAdapter.h"
 #include "modGeneralExceptionHandler.h"
-#include "modMain.h"
+#include "ConsoleWriters.h"
+#include "Services.h"
 #include "modSpecificExceptionHandler.h"
 
 #include <QScopeGuard>
@@ -23,12 +24,12 @@ QByteArray Number(qint64 value) { return QByteArray::number(value); }
 QByteArray Bytes(const QString& text) { return text.toUtf8(); }
 
 // The last caught error as a console line shows it: number, blank, description.
-QByteArray LastError() { return Number(App().LastErrNumber) + ' ' + Bytes(App().LastErrDescription); }
+QByteArray LastError() { return Number(App().lastError.LastErrNumber) + ' ' + Bytes(App().lastError.LastErrDescription); }
 
 } // namespace
 
-POP3Server::POP3Server(SocketAdapter& listener, SocketAdapter& transceiver)
-    : mListenSock(listener), mRetrSock(transceiver)
+POP3Server::POP3Server(SocketAdapter& listener, SocketAdapter& transceiver, Console& console, Services& services)
+    : mListenSock(listener), mRetrSock(transceiver), mConsole(console), mServices(services)
 {
     mMsgNames = { QString() };
     mMsgSizes = { 0 };
@@ -48,8 +49,8 @@ POP3Server::POP3Server(SocketAdapter& listener, SocketAdapter& transceiver)
 
 void POP3Server::Run()
 {
-    if (!App().POP3ServerState.isEmpty()) {
-        App().dialogs->MsgBox(QStringLiteral("POP3 server is already running."), MsgBoxStyle::OkOnly);
+    if (!App().localServer.POP3ServerState.isEmpty()) {
+        mServices.dialogs->MsgBox(QStringLiteral("POP3 server is already running."), MsgBoxStyle::OkOnly);
         return;
     }
     Enter(POP3State::Start);
@@ -59,7 +60,7 @@ void POP3Server::Run()
 
 void POP3Server::Stop()
 {
-    if (App().POP3ServerState.isEmpty())
+    if (App().localServer.POP3ServerState.isEmpty())
         return;
     Enter(POP3State::Stop);
     ScheduleStep();
@@ -67,7 +68,7 @@ void POP3Server::Stop()
 
 void POP3Server::Tick()
 {
-    if (App().POP3ServerState.isEmpty()) {
+    if (App().localServer.POP3ServerState.isEmpty()) {
         tmrPOP3.stop();
         return;
     }
@@ -87,7 +88,7 @@ void POP3Server::ScheduleStep()
 
 bool POP3Server::WorkWaiting() const
 {
-    const QByteArray& code = App().POP3ServerState;
+    const QByteArray& code = App().localServer.POP3ServerState;
     if (code.isEmpty())
         return false;
     if (mSockError || mRecvOverflow || !mListenErrText.isEmpty())
@@ -98,9 +99,9 @@ bool POP3Server::WorkWaiting() const
     return !TakesLines(*state) || mPeerClosed || mRecvBuffer.contains("\r\n");
 }
 
-POP3State POP3Server::Current() const { return StateOfCode(App().POP3ServerState).value_or(POP3State::Error); }
+POP3State POP3Server::Current() const { return StateOfCode(App().localServer.POP3ServerState).value_or(POP3State::Error); }
 
-void POP3Server::Enter(POP3State state) { App().POP3ServerState = CodeOf(state); }
+void POP3Server::Enter(POP3State state) { App().localServer.POP3ServerState = CodeOf(state); }
 
 void POP3Server::ProcessDialog()
 {
@@ -120,7 +121,7 @@ void POP3Server::ProcessDialog()
         return;
     }
     mExceptionPathTaken = false;
-    Act(App().POP3ServerState);
+    Act(App().localServer.POP3ServerState);
     // A failed listening socket stops the server after any step but one that took its own
     // exception path.
     if (!mExceptionPathTaken && !mListenErrText.isEmpty()) {
@@ -171,12 +172,12 @@ void POP3Server::TakeExceptionPath(const QByteArray& what, const std::exception&
 void POP3Server::StartStep()
 {
     try {
-        PassOverFailure([] { WriteMainNote("\r\n\r\n"); });
+        PassOverFailure([this] { ConsoleWriters::Note(mConsole, "\r\n\r\n"); });
         LogLine(QByteArray(45, '*'));
         LogLine("Server starts. Time: " + TimeOfDay() + ".");
         mListenErrText.clear();
         CloseNoting(mRetrSock, {});
-        mListenSock.SetLocalPort(App().POP3ServerPort);
+        mListenSock.SetLocalPort(App().localServer.POP3ServerPort);
         mListenSock.Listen();
         Enter(POP3State::Prepare);
         LogLine("Server started.");
@@ -240,12 +241,12 @@ bool POP3Server::CloseNoting(SocketAdapter& socket, const QByteArray& note)
 
 // A console line that cannot be written (the console log full, say) does not hold up the
 // dialog: the step goes on without it.
-void POP3Server::LogLine(const QByteArray& text) { PassOverFailure([&] { WriteMainNote("POP3: " + text); }); }
-void POP3Server::LogReceived(const QByteArray& text) { PassOverFailure([&] { WriteMainReceived("POP3: " + text); }); }
+void POP3Server::LogLine(const QByteArray& text) { PassOverFailure([&] { ConsoleWriters::Note(mConsole, "POP3: " + text); }); }
+void POP3Server::LogReceived(const QByteArray& text) { PassOverFailure([&] { ConsoleWriters::Received(mConsole, "POP3: " + text); }); }
 
 void POP3Server::SendLine(const QByteArray& text)
 {
-    PassOverFailure([&] { WriteMainSent("POP3: " + text + "\r\n"); });
+    PassOverFailure([&] { ConsoleWriters::Sent(mConsole, "POP3: " + text + "\r\n"); });
     Transmit(text + "\r\n");
 }
 
@@ -261,7 +262,7 @@ void POP3Server::Transmit(const QByteArray& bytes)
 void POP3Server::OnConnectionRequest(qintptr requestID)
 {
     // A request still queued when the server stopped goes unanswered; its connection is closed.
-    if (App().POP3ServerState.isEmpty())
+    if (App().localServer.POP3ServerState.isEmpty())
         return;
     const POP3State state = Current();
     const bool stopping = state == POP3State::Error || state == POP3State::Stop;
@@ -284,7 +285,7 @@ void POP3Server::OnConnectionRequest(qintptr requestID)
         mRetrSock.Accept(requestID);
     } catch (const std::exception& error) {
         StoreLastError(error);
-        PassOverFailure([] { WriteMainNote("Exception when trying to accept incoming connection: \r\n" + LastError()); });
+        PassOverFailure([this] { ConsoleWriters::Note(mConsole, "Exception when trying to accept incoming connection: \r\n" + LastError()); });
         Enter(POP3State::Error);
         ScheduleStep();
         return;
@@ -293,7 +294,7 @@ void POP3Server::OnConnectionRequest(qintptr requestID)
     if (Current() == POP3State::Prepare)
         PrepareStep();
     if (Current() != POP3State::Listen) {
-        LogLine("Incorrect Dialog state:\r\n" + App().POP3ServerState);
+        LogLine("Incorrect Dialog state:\r\n" + App().localServer.POP3ServerState);
         Enter(POP3State::Error);
     } else {
         Enter(POP3State::Greet);
@@ -334,13 +335,13 @@ void POP3Server::OnRetrError(int number, const QString& description)
 
 void POP3Server::OnRetrConnected()
 {
-    PassOverFailure([this] { WriteMainNote("POP3 Transciever Socket connected to " + Bytes(mRetrSock.RemoteHost())); });
+    PassOverFailure([this] { ConsoleWriters::Note(mConsole, "POP3 Transciever Socket connected to " + Bytes(mRetrSock.RemoteHost())); });
     ScheduleStep();
 }
 
 void POP3Server::OnListenClosed()
 {
-    PassOverFailure([] { WriteMainNote("POP3 Listen Socket Closed Event."); });
+    PassOverFailure([this] { ConsoleWriters::Note(mConsole, "POP3 Listen Socket Closed Event."); });
     ScheduleStep();
 }
 

@@ -20,13 +20,16 @@
 
 #include <span>
 
+class Console;
 class SocketAdapter;
+struct Services;
 
 class POP3Server : public QObject {
     Q_OBJECT
 public:
-    // The server listens with `listener` and carries each session on `transceiver`.
-    POP3Server(SocketAdapter& listener, SocketAdapter& transceiver);
+    // The server listens with `listener`, carries each session on `transceiver` and traces on
+    // `console` (the main window's).
+    POP3Server(SocketAdapter& listener, SocketAdapter& transceiver, Console& console, Services& services);
 
     // Starts the server (state Start); tells the user when it is running already.
     void Run();
@@ -120,6 +123,8 @@ private:
 
     SocketAdapter& mListenSock;
     SocketAdapter& mRetrSock;
+    Console& mConsole;
+    Services& mServices;
 
     QByteArray mRecvBuffer;
     // Set when received bytes were dropped because the buffer would have passed its bound.

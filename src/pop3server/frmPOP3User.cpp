@@ -49,32 +49,32 @@ frmPOP3User::frmPOP3User(QWidget* parent)
     TakeKeysOf({ txtUserName, txtPassword, txtFolder });
 
     const AppState& app = App();
-    txtUserName->setText(Text8::ToDisplay(app.POP3User));
-    txtPassword->setText(Text8::ToDisplay(app.POP3UserPassword));
-    txtFolder->setText(Text8::ToDisplay(app.POP3UserFolder));
-    chkSaveToDisk->setChecked(app.POP3UserSavePassword == "Y");
-    chkRunAtStartup->setChecked(app.POP3RunsAtStartup == "Y");
-    chkDeleteIfRequested->setChecked(app.POP3DeleteIfRequested != "N");
+    txtUserName->setText(Text8::ToDisplay(app.prefs.POP3User));
+    txtPassword->setText(Text8::ToDisplay(app.prefs.POP3UserPassword));
+    txtFolder->setText(Text8::ToDisplay(app.prefs.POP3UserFolder));
+    chkSaveToDisk->setChecked(app.prefs.POP3UserSavePassword == "Y");
+    chkRunAtStartup->setChecked(app.prefs.POP3RunsAtStartup == "Y");
+    chkDeleteIfRequested->setChecked(app.prefs.POP3DeleteIfRequested != "N");
 }
 
 void frmPOP3User::cmdApply_Click()
 {
     AppState& app = App();
-    app.POP3UserFolder = StoredBoxText(txtFolder->text());
+    app.prefs.POP3UserFolder = StoredBoxText(txtFolder->text());
     // Decoded as start-up decodes it, so both name the same folder.
-    app.POP3MailBoxPath = JoinPath(app.MailFolderPath, QString::fromLocal8Bit(app.POP3UserFolder));
+    app.paths.POP3MailBoxPath = JoinPath(app.paths.MailFolderPath, QString::fromLocal8Bit(app.prefs.POP3UserFolder));
     // Created at once, so that the server's next login lists the new folder.
-    const QString problem = EnsureFolder(app.POP3MailBoxPath);
+    const QString problem = EnsureFolder(app.paths.POP3MailBoxPath);
     if (!problem.isEmpty())
-        app.dialogs->MsgBox(problem, MsgBoxStyle::OkOnly);
-    app.POP3DeleteIfRequested = CheckedFlag(*chkDeleteIfRequested);
-    app.POP3RunsAtStartup = CheckedFlag(*chkRunAtStartup);
-    app.POP3User = StoredBoxText(txtUserName->text());
-    app.POP3UserPassword = StoredBoxText(txtPassword->text());
-    WriteMainNote("POP3 User: " + app.POP3User);
-    WriteMainNote("POP3 Folder: " + app.POP3UserFolder);
-    app.POP3UserSavePassword = CheckedFlag(*chkSaveToDisk);
-    NotePasswordSaving("POP3", app.POP3UserSavePassword);
+        app.services.dialogs->MsgBox(problem, MsgBoxStyle::OkOnly);
+    app.prefs.POP3DeleteIfRequested = CheckedFlag(*chkDeleteIfRequested);
+    app.prefs.POP3RunsAtStartup = CheckedFlag(*chkRunAtStartup);
+    app.prefs.POP3User = StoredBoxText(txtUserName->text());
+    app.prefs.POP3UserPassword = StoredBoxText(txtPassword->text());
+    WriteMainNote("POP3 User: " + app.prefs.POP3User);
+    WriteMainNote("POP3 Folder: " + app.prefs.POP3UserFolder);
+    app.prefs.POP3UserSavePassword = CheckedFlag(*chkSaveToDisk);
+    NotePasswordSaving("POP3", app.prefs.POP3UserSavePassword);
     WritePreferences();
     accept();
 }

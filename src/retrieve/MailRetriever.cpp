@@ -17,7 +17,6 @@
 #include "Trimmers.h"
 #include "WaitLoop.h"
 #include "modGeneralExceptionHandler.h"
-#include "modMain.h"
 #include "modSaveMail.h"
 #include "modSpecificExceptionHandler.h"
 
@@ -55,14 +54,14 @@ void AppendUnstuffed(QByteArray& message, QByteArrayView lines)
 
 } // namespace
 
-MailRetriever::MailRetriever(SocketAdapter& socket, Progress& progress)
-    : ClientSession(socket, progress, App().mainConsole, QStringLiteral("MailRetriever"))
+MailRetriever::MailRetriever(SocketAdapter& socket, Progress& progress, Console& console, Services& services)
+    : ClientSession(socket, progress, console, services, QStringLiteral("MailRetriever"))
 {
 }
 
 void MailRetriever::RetrieveMail()
 {
-    if (mBusy || App().UserFormOpen)
+    if (mBusy || App().lifecycle.UserFormOpen)
         return;
     if (showReceivingIcon)
         showReceivingIcon(true);
@@ -79,10 +78,10 @@ void MailRetriever::RetrieveMail()
     }
     NoteClosing({});
     Finish();
-    PassOverFailure([] { WriteMainNote("Time: " + TimeOfDay() + "."); });
-    PassOverFailure([stored] { WriteMainNote(QByteArray::number(stored) + " message(s) received in this retrieve session."); });
-    PassOverFailure([] {
-        WriteMainNote(QByteArray::number(App().SinceLastAttentionCounter) + " message(s) received since last attention.");
+    PassOverFailure([this] { Note("Time: " + TimeOfDay() + "."); });
+    PassOverFailure([this, stored] { Note(QByteArray::number(stored) + " message(s) received in this retrieve session."); });
+    PassOverFailure([this] {
+        Note(QByteArray::number(App().autoretrieve.SinceLastAttentionCounter) + " message(s) received since last attention.");
     });
     if (showReceivingIcon)
         showReceivingIcon(false);
@@ -92,7 +91,7 @@ bool MailRetriever::RunDialog(int& stored)
 {
     if (!SocketIsFree())
         return false;
-    const ServerAddress server = ParseServerName(Text8::ToDisplay(App().ReceiveServer), Pop3Port);
+    const ServerAddress server = ParseServerName(Text8::ToDisplay(App().prefs.ReceiveServer), Pop3Port);
     Note("Setting address to " + Text8::FromDisplay(server.host) + ", port " + QByteArray::number(server.port) + ".");
     mSocket.SetRemoteHost(server.host);
     mSocket.SetRemotePort(server.port);
@@ -129,7 +128,7 @@ bool MailRetriever::RunDialog(int& stored)
     // Expected: +OK farewell
     if (!Reply('+', false))
         return false;
-    if (App().SinceLastAttentionCounter == 0)
+    if (App().autoretrieve.SinceLastAttentionCounter == 0)
         mConsole.setStatusColour(StatusColour::Green);
     return true;
 }
@@ -138,13 +137,13 @@ bool MailRetriever::LogIn(bool& cancelled)
 {
     // Expected: +OK for the user name
     const auto sendUser = [this] {
-        Command("USER " + App().ReceiveUser + CrLf, "USER " + App().ReceiveUser + CrLf);
+        Command("USER " + App().prefs.ReceiveUser + CrLf, "USER " + App().prefs.ReceiveUser + CrLf);
         return Reply('+', true);
     };
     if (!sendUser())
         return false;
     for (;;) {
-        const QByteArray password = TrimWS(App().ReceivePassword);
+        const QByteArray password = TrimWS(App().prefs.ReceivePassword);
         Command("PASS " + password + CrLf, "PASS *******" + CrLf);
         // Expected: +OK logged in, or -ERR: the password question
         if (Reply('+', true))
@@ -154,7 +153,7 @@ bool MailRetriever::LogIn(bool& cancelled)
 
         const qsizetype blank = mReply.indexOf(' ');
         const QString text = QStringLiteral("Password submission is failed.\r\n") + Text8::ToDisplay(blank < 0 ? mReply : mReply.mid(blank + 1));
-        const MsgBoxResult answer = App().dialogs->MsgBox(text + QStringLiteral("\r\nSubmit password again or cancel?"), MsgBoxStyle::YesNoCancel);
+        const MsgBoxResult answer = mServices.dialogs->MsgBox(text + QStringLiteral("\r\nSubmit password again or cancel?"), MsgBoxStyle::YesNoCancel);
         if (answer == MsgBoxResult::Yes && showAccountWindow)
             showAccountWindow();
         if (answer == MsgBoxResult::Yes && !WaitLoop::Closing()) {
@@ -185,7 +184,7 @@ bool MailRetriever::RetrieveMessages(qint32 count, int& stored)
             return false;
         Note("Message " + number + " received at " + TimeOfDay() + ".");
         if (!SaveReceivedMessage(mMessage, n)) {
-            App().dialogs->MsgBox(QStringLiteral("Exception in saving the mail in local computer,\r\nMessage and the rest of mail are left on the server."),
+            mServices.dialogs->MsgBox(QStringLiteral("Exception in saving the mail in local computer,\r\nMessage and the rest of mail are left on the server."),
                 MsgBoxStyle::OkOnly | MsgBoxStyle::Information);
             return true;
         }
@@ -208,7 +207,7 @@ void MailRetriever::Command(const QByteArray& line, const QByteArray& echo)
 // Reply lines: "+OK ..." or "-ERR ..." ended by CR LF (RFC 1939, 3); one line per call.
 bool MailRetriever::Reply(char code, bool showProgress)
 {
-    const qint64 start = App().clock->TickMs();
+    const qint64 start = mServices.clock->TickMs();
     const WaitRule rule { .limitMs = replyWaitMs,
         .timeoutText = QStringLiteral("POP3 Server Exception. Timeout while waiting for response."),
         .peerClosedText = QStringLiteral("POP3 Server Exception. The server closed the connection."),

@@ -12,8 +12,9 @@
 class MailRetriever : public ClientSession {
     Q_OBJECT
 public:
-    // The retriever drives `socket` and shows its progress on `progress` (the main window's bar).
-    MailRetriever(SocketAdapter& socket, Progress& progress);
+    // The retriever drives `socket`, shows its progress on `progress` and traces on `console`
+    // (the main window's bar and console).
+    MailRetriever(SocketAdapter& socket, Progress& progress, Console& console, Services& services);
 
     // Retrieves every message from ReceiveServer (default port 110). Returns at once, doing
     // nothing, while a retrieval runs or the account window is open.

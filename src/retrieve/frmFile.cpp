@@ -73,21 +73,21 @@ bool frmFile::eventFilter(QObject* watched, QEvent* event)
 void ViewMail(QWidget* parent)
 {
     ResetAttentionCounter();
-    const QString folder = App().InBoxPath;
+    const QString folder = App().paths.InBoxPath;
     const QFileInfo inbox(folder);
     if (!inbox.exists()) {
-        App().dialogs->MsgBox(QStringLiteral("Mail folder\r\n") + folder + QStringLiteral("\r\ndoes not exist."), MsgBoxStyle::OkOnly);
+        App().services.dialogs->MsgBox(QStringLiteral("Mail folder\r\n") + folder + QStringLiteral("\r\ndoes not exist."), MsgBoxStyle::OkOnly);
         return;
     }
     if (!inbox.isDir()) {
-        App().dialogs->MsgBox(QStringLiteral("File \r\n") + folder + QStringLiteral("\r\nis not a Mail Folder."), MsgBoxStyle::OkOnly);
+        App().services.dialogs->MsgBox(QStringLiteral("File \r\n") + folder + QStringLiteral("\r\nis not a Mail Folder."), MsgBoxStyle::OkOnly);
         return;
     }
-    const QString path = App().dialogs->OpenFile(QStringLiteral("Select mail or right click, to manage folders and mail."),
+    const QString path = App().services.dialogs->OpenFile(QStringLiteral("Select mail or right click, to manage folders and mail."),
         folder, QStringLiteral("Source Message Texts (*.txt);;All files (*)"));
     if (path.isEmpty())
         return;
     frmFile viewer(parent);
     viewer.TakeFile(path);
-    App().dialogs->ShowModal(viewer);
+    App().services.dialogs->ShowModal(viewer);
 }

@@ -37,8 +37,8 @@ bool ReplyComplete(const QByteArray& response)
 
 } // namespace
 
-MailSender::MailSender(SocketAdapter& socket, Progress& progress)
-    : ClientSession(socket, progress, App().sendConsole, QStringLiteral("MailSender"))
+MailSender::MailSender(SocketAdapter& socket, Progress& progress, Console& console, Services& services)
+    : ClientSession(socket, progress, console, services, QStringLiteral("MailSender"))
 {
     connect(&mSocket, &SocketAdapter::SendProgress, this, [this](qint64 sent, qint64) { mBytesSent = sent; });
     connect(&mSocket, &SocketAdapter::SendComplete, this, [this] { mSendPending = false; });
@@ -47,12 +47,12 @@ MailSender::MailSender(SocketAdapter& socket, Progress& progress)
 void MailSender::SendEmailMessage(const QByteArray& toName, const QByteArray& toAddress, const QByteArray& fromAddress,
     const QByteArray& subject, const QByteArray& body, const QByteArray& ccAddress, const QByteArray& boundary)
 {
-    if (mBusy || App().UserFormOpen)
+    if (mBusy || App().lifecycle.UserFormOpen)
         return;
     QString lineMessage;
     const QByteArray checkedBody = CheckBodyLines(body, lineMessage);
     if (!lineMessage.isEmpty()) {
-        App().dialogs->MsgBox(lineMessage, MsgBoxStyle::OkOnly);
+        mServices.dialogs->MsgBox(lineMessage, MsgBoxStyle::OkOnly);
         return;
     }
     mBusy = true;
@@ -62,7 +62,7 @@ void MailSender::SendEmailMessage(const QByteArray& toName, const QByteArray& to
         if (!ccAddress.isEmpty())
             envelope.append("RCPT TO: " + ccAddress + CrLf);
         const MessageHeader fields { toName, toAddress, fromAddress, subject, boundary };
-        const QByteArray header = HeaderBlock(fields, DateLine(App().clock->LocalNow(), App().clock->UtcOffsetSeconds()));
+        const QByteArray header = HeaderBlock(fields, DateLine(mServices.clock->LocalNow(), mServices.clock->UtcOffsetSeconds()));
         QByteArray storedCopy;
         if (RunDialog(header, MessageBody(fields, checkedBody), envelope, storedCopy)) {
             mConsole.setStatusColour(StatusColour::Green);
@@ -86,9 +86,9 @@ bool MailSender::RunDialog(const QByteArray& header, const QByteArray& body, con
     if (!SocketIsFree())
         return false;
     mSocket.SetLocalPort(0);
-    const ServerAddress server = ParseServerName(Text8::ToDisplay(App().SendServer), SmtpPort);
+    const ServerAddress server = ParseServerName(Text8::ToDisplay(App().prefs.SendServer), SmtpPort);
     Note("Setting address to " + Text8::FromDisplay(server.host) + ", port " + QByteArray::number(server.port) + ".");
-    if (App().SendServer.isEmpty())
+    if (App().prefs.SendServer.isEmpty())
         throw AppError(0, QStringLiteral("Empty send-server name."));
     mSocket.SetRemoteHost(server.host);
     mSocket.SetRemotePort(server.port);
@@ -153,7 +153,7 @@ bool MailSender::Command(const QByteArray& line, const QByteArray& expected)
 bool MailSender::Reply(const QByteArray& expected)
 {
     mReceived.clear();
-    const qint64 start = App().clock->TickMs();
+    const qint64 start = mServices.clock->TickMs();
     const WaitRule rule { .limitMs = replyWaitMs,
         .timeoutText = QStringLiteral("Send-Server Exception. Timeout while waiting for response."),
         .progress = ElapsedShare(start, replyWaitMs),

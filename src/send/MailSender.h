@@ -11,8 +11,9 @@
 class MailSender : public ClientSession {
     Q_OBJECT
 public:
-    // The sender drives `socket` and shows its waits on `progress` (the compose window's bar).
-    MailSender(SocketAdapter& socket, Progress& progress);
+    // The sender drives `socket`, shows its waits on `progress` and traces on `console` (the
+    // compose window's bar and console).
+    MailSender(SocketAdapter& socket, Progress& progress, Console& console, Services& services);
 
     // Sends the message to SendServer (default port 25). Returns at once, doing nothing, while
     // a send runs or the account window is open.

@@ -82,7 +82,7 @@ void frmSend::BuildControls()
     label(QStringLiteral("CC:"), { 120, 480, 615, 255 });
     label(QStringLiteral("Subject:"), { 120, 720, 615, 255 });
 
-    BuildConsole(client, App().sendConsole, { 120, 3000, 4575, 615 }, { 120, 240, 1095, 285 }, { 1320, 240, 2055, 255 });
+    BuildConsole(client, App().consoles.sendConsole, { 120, 3000, 4575, 615 }, { 120, 240, 1095, 285 }, { 1320, 240, 2055, 255 });
     SetWidgetTwips(*txtConsole, { 120, 1920, 6255, 855 });
     txtConsole->hide();
     QPalette grey = txtConsole->palette();
@@ -157,7 +157,7 @@ void frmSend::mnuSaveMessage_Click()
 {
     const QByteArray to = TrimBlanks(Text8::FromDisplay(txtTo->text()));
     if (to.isEmpty()) {
-        App().dialogs->MsgBox(QStringLiteral("Please enter \"To\" e-mail address \r\nbecause it is is used as part of file name."),
+        App().services.dialogs->MsgBox(QStringLiteral("Please enter \"To\" e-mail address \r\nbecause it is is used as part of file name."),
             MsgBoxStyle::OkOnly);
         return;
     }
@@ -173,7 +173,7 @@ void frmSend::mnuConsoleView_Click()
 
 void frmSend::mnuHelp_Click()
 {
-    App().dialogs->MsgBox(
+    App().services.dialogs->MsgBox(
         QStringLiteral("Ctrl + Space - SendMessage\r\nEsc          - exit\r\nOne level undo text file is always saved."),
         MsgBoxStyle::OkOnly);
 }
@@ -185,13 +185,13 @@ void frmSend::Unload()
     mShownSinceClosing = false;
     // Shown again, the window is centred as a freshly loaded one.
     mPlacement.Reset();
-    GuardEntryPoint(QStringLiteral("In frmSend closing."), [] { SaveConsoleToLog(App().sendConsole); });
+    GuardEntryPoint(QStringLiteral("In frmSend closing."), [] { SaveConsoleToLog(App().consoles.sendConsole); });
     for (QLineEdit* box : { txtFrom, txtTo, txtCC, txtSubject })
         box->clear();
     txtMessage->clear();
-    App().sendConsole.setBoxText(QByteArray());
-    App().sendConsole.setStatusText(QByteArray());
-    App().sendConsole.setStatusColour(StatusColour::Grey);
+    App().consoles.sendConsole.setBoxText(QByteArray());
+    App().consoles.sendConsole.setStatusText(QByteArray());
+    App().consoles.sendConsole.setStatusColour(StatusColour::Grey);
     txtMessage->show();
     txtConsole->hide();
     hide();
@@ -238,7 +238,7 @@ void frmSend::DropCtrlSpace(QWidget& box)
                 txtMessage->setTextCursor(cursor);
             }
         } else {
-            App().dialogs->MsgBox(caret > 0 ? QStringLiteral("Impossible event method.") : QStringLiteral("Impossible event."),
+            App().services.dialogs->MsgBox(caret > 0 ? QStringLiteral("Impossible event method.") : QStringLiteral("Impossible event."),
                 MsgBoxStyle::OkOnly);
         }
         mSendKeyPressed = false;

@@ -19,7 +19,7 @@ QString TimeStamp(const QDateTime& now) { return now.toString(QStringLiteral("yy
 // sleeping until the clock reaches the next second.
 QString FreePath(const QString& folder, const std::function<QString(const QString& stamp)>& nameFor)
 {
-    Clock& clock = *App().clock;
+    Clock& clock = *App().services.clock;
     for (;;) {
         const QDateTime now = clock.LocalNow();
         const QString path = JoinPath(folder, nameFor(TimeStamp(now)));
@@ -52,7 +52,7 @@ bool SaveReceivedMessage(const QByteArray& message, qint32 number)
 {
     QString path;
     try {
-        path = FreePath(App().InBoxPath, [number](const QString& stamp) { return stamp + QStringLiteral("__") + QString::number(number) + QStringLiteral(".txt"); });
+        path = FreePath(App().paths.InBoxPath, [number](const QString& stamp) { return stamp + QStringLiteral("__") + QString::number(number) + QStringLiteral(".txt"); });
         WriteOrRaise(path, message);
         return true;
     } catch (const std::exception& error) {
@@ -66,12 +66,12 @@ bool SaveComposedMessage(const QByteArray& message, const QByteArray& recipient,
 {
     QString path;
     try {
-        const QString savedMessages = JoinPath(App().MailFolderPath, QStringLiteral("SavedMessages"));
+        const QString savedMessages = JoinPath(App().paths.MailFolderPath, QStringLiteral("SavedMessages"));
         if (folder == UndoFolderMarker) {
             path = JoinPath(savedMessages, UndoFileName);
         } else {
             const QString name = Text8::ToDisplay(recipient);
-            path = FreePath(JoinPath(App().MailFolderPath, folder),
+            path = FreePath(JoinPath(App().paths.MailFolderPath, folder),
                 [&name](const QString& stamp) { return name + QStringLiteral("__") + stamp + QStringLiteral(".txt"); });
             CheckRecipientName(name);
         }
@@ -82,7 +82,7 @@ bool SaveComposedMessage(const QByteArray& message, const QByteArray& recipient,
         QString text = QStringLiteral("Exception when saving message to a folder. \r\n") + folder;
         if (!path.isEmpty())
             text += QStringLiteral("\r\nBasic File name: ") + path;
-        App().dialogs->MsgBox(text, MsgBoxStyle::OkOnly);
+        App().services.dialogs->MsgBox(text, MsgBoxStyle::OkOnly);
         return false;
     }
 }
@@ -91,6 +91,6 @@ bool ShowMessageIfAny(const QString& text)
 {
     if (text.isEmpty())
         return true;
-    App().dialogs->MsgBox(Text8::LeftDisplayChars(text, 1000), MsgBoxStyle::OkOnly);
+    App().services.dialogs->MsgBox(Text8::LeftDisplayChars(text, 1000), MsgBoxStyle::OkOnly);
     return false;
 }

@@ -1,5 +1,6 @@
 #include "ProtocolObjects.h"
 
+#include "AppState.h"
 #include "Dialogs.h"
 #include "MailRetriever.h"
 #include "MailSender.h"
@@ -35,7 +36,8 @@ void CreateMainRetriever(frmMain& mainWindow, ProtocolObjects& objects)
     Initialize(QStringLiteral("MailRetriever"), [&] {
         objects.wsRetriever = std::make_unique<QtSocket>();
         objects.retrieveProgress = std::make_unique<ProgressBarView>(*mainWindow.ProgressBar1);
-        objects.MainRetriever = std::make_unique<MailRetriever>(*objects.wsRetriever, *objects.retrieveProgress);
+        objects.MainRetriever = std::make_unique<MailRetriever>(
+            *objects.wsRetriever, *objects.retrieveProgress, App().consoles.mainConsole, App().services);
         MailRetriever& retriever = *objects.MainRetriever;
         retriever.showReceivingIcon = [&mainWindow](bool receiving) { mainWindow.ShowReceivingIcon(receiving); };
         retriever.showAccountWindow = [&mainWindow] { mainWindow.showAccountWindow(); };
@@ -49,7 +51,8 @@ void CreateMainSender(frmMain& mainWindow, ProtocolObjects& objects)
         objects.wsSender = std::make_unique<QtSocket>();
         objects.composeWindow = std::make_unique<frmSend>();
         objects.sendProgress = std::make_unique<ProgressBarView>(*objects.composeWindow->ProgressBar1);
-        objects.MainSender = std::make_unique<MailSender>(*objects.wsSender, *objects.sendProgress);
+        objects.MainSender = std::make_unique<MailSender>(
+            *objects.wsSender, *objects.sendProgress, App().consoles.sendConsole, App().services);
         MailSender& sender = *objects.MainSender;
         frmSend& compose = *objects.composeWindow;
         compose.send = [&sender](const QByteArray& to, const QByteArray& from, const QByteArray& subject,
@@ -66,7 +69,8 @@ void CreateMainPOP3Server(frmMain& mainWindow, ProtocolObjects& objects)
     Initialize(QStringLiteral("POP3Server"), [&] {
         objects.wsPOP3Listener = std::make_unique<QtSocket>();
         objects.wsPOP3Transceiver = std::make_unique<QtSocket>();
-        objects.MainPOP3Server = std::make_unique<POP3Server>(*objects.wsPOP3Listener, *objects.wsPOP3Transceiver);
+        objects.MainPOP3Server = std::make_unique<POP3Server>(
+            *objects.wsPOP3Listener, *objects.wsPOP3Transceiver, App().consoles.mainConsole, App().services);
         POP3Server& server = *objects.MainPOP3Server;
         mainWindow.runPOP3Server = [&server] { server.Run(); };
         mainWindow.stopPOP3Server = [&server] { server.Stop(); };

@@ -18,30 +18,30 @@ bool FolderAvailable(const QString& path)
     const QString failure = EnsureFolder(path);
     if (failure.isEmpty())
         return true;
-    App().dialogs->MsgBox(failure, MsgBoxStyle::OkOnly);
+    App().services.dialogs->MsgBox(failure, MsgBoxStyle::OkOnly);
     return false;
 }
 
 void LoadPreferences()
 {
     AppState& app = App();
-    app.ReceiveUser = GetPreference("user");
-    app.ReceivePassword = GetPreference("password");
-    app.SaveReceivePassword = GetPreference("save_password");
-    app.ReceiveServer = GetPreference("server");
-    app.SendUser = GetPreference("send user");
-    app.SendPassword = GetPreference("send password");
-    app.SaveSendPassword = GetPreference("save_send_password");
-    app.SendServer = GetPreference("send server");
+    app.prefs.ReceiveUser = GetPreference("user");
+    app.prefs.ReceivePassword = GetPreference("password");
+    app.prefs.SaveReceivePassword = GetPreference("save_password");
+    app.prefs.ReceiveServer = GetPreference("server");
+    app.prefs.SendUser = GetPreference("send user");
+    app.prefs.SendPassword = GetPreference("send password");
+    app.prefs.SaveSendPassword = GetPreference("save_send_password");
+    app.prefs.SendServer = GetPreference("send server");
     SetRetrieveInterval(GetPreference("retrieve interval"));
-    app.POP3DeleteIfRequested = GetPreference("POP3_delete_message_if_client_requested").toUpper();
-    app.POP3RunsAtStartup = GetPreference("POP3RunsAtStartup").toUpper();
-    app.POP3User = GetPreference("POP3User");
-    app.POP3UserPassword = GetPreference("POP3UserPassword");
-    app.POP3UserSavePassword = GetPreference("POP3UserSavePassword");
-    app.POP3UserFolder = GetPreference("POP3UserFolder");
-    if (app.POP3UserFolder.isEmpty())
-        app.POP3UserFolder = "POP3MailBox";
+    app.prefs.POP3DeleteIfRequested = GetPreference("POP3_delete_message_if_client_requested").toUpper();
+    app.prefs.POP3RunsAtStartup = GetPreference("POP3RunsAtStartup").toUpper();
+    app.prefs.POP3User = GetPreference("POP3User");
+    app.prefs.POP3UserPassword = GetPreference("POP3UserPassword");
+    app.prefs.POP3UserSavePassword = GetPreference("POP3UserSavePassword");
+    app.prefs.POP3UserFolder = GetPreference("POP3UserFolder");
+    if (app.prefs.POP3UserFolder.isEmpty())
+        app.prefs.POP3UserFolder = "POP3MailBox";
 }
 
 StartUpOutcome RunSteps(frmMain& mainWindow, ProtocolObjects& objects)
@@ -50,36 +50,36 @@ StartUpOutcome RunSteps(frmMain& mainWindow, ProtocolObjects& objects)
     mainWindow.show();
     mainWindow.HideProgressBar();
 
-    app.MailFolderPath = AppFilePath(QStringLiteral("MailFolder"));
-    app.InBoxPath = JoinPath(app.MailFolderPath, QStringLiteral("InBox"));
-    app.DeletedMessagesPath = JoinPath(app.MailFolderPath, QStringLiteral("Deleted_Messages"));
-    for (const QString& folder : { app.MailFolderPath, JoinPath(app.MailFolderPath, QStringLiteral("SentMessages")),
-             app.InBoxPath, JoinPath(app.MailFolderPath, QStringLiteral("SavedMessages")), app.DeletedMessagesPath })
+    app.paths.MailFolderPath = AppFilePath(QStringLiteral("MailFolder"));
+    app.paths.InBoxPath = JoinPath(app.paths.MailFolderPath, QStringLiteral("InBox"));
+    app.paths.DeletedMessagesPath = JoinPath(app.paths.MailFolderPath, QStringLiteral("Deleted_Messages"));
+    for (const QString& folder : { app.paths.MailFolderPath, JoinPath(app.paths.MailFolderPath, QStringLiteral("SentMessages")),
+             app.paths.InBoxPath, JoinPath(app.paths.MailFolderPath, QStringLiteral("SavedMessages")), app.paths.DeletedMessagesPath })
         if (!FolderAvailable(folder))
             return StartUpOutcome::EndProgram;
 
     DeleteConsoleLog();
-    app.UserFormOpen = false;
+    app.lifecycle.UserFormOpen = false;
     LoadPreferences();
 
-    app.POP3MailBoxPath = JoinPath(app.MailFolderPath, QString::fromLocal8Bit(app.POP3UserFolder));
-    if (!FolderAvailable(app.POP3MailBoxPath))
+    app.paths.POP3MailBoxPath = JoinPath(app.paths.MailFolderPath, QString::fromLocal8Bit(app.prefs.POP3UserFolder));
+    if (!FolderAvailable(app.paths.POP3MailBoxPath))
         return StartUpOutcome::EndProgram;
 
     if (!ReceiveAccountComplete()) {
         mainWindow.showAccountWindow();
     } else {
-        WriteMainNote("Receive User: " + app.ReceiveUser);
-        WriteMainNote("Receive Server: " + app.ReceiveServer);
-        WriteMainNote("Send User: " + app.SendUser);
-        WriteMainNote("Send Server: " + app.SendServer);
+        WriteMainNote("Receive User: " + app.prefs.ReceiveUser);
+        WriteMainNote("Receive Server: " + app.prefs.ReceiveServer);
+        WriteMainNote("Send User: " + app.prefs.SendUser);
+        WriteMainNote("Send Server: " + app.prefs.SendServer);
     }
 
     CreateMainRetriever(mainWindow, objects);
     CreateMainSender(mainWindow, objects);
     CreateMainPOP3Server(mainWindow, objects);
     mainWindow.StartAutoretrieveClock();
-    if (app.POP3RunsAtStartup == "Y")
+    if (app.prefs.POP3RunsAtStartup == "Y")
         mainWindow.RunPOP3Server();
     return StartUpOutcome::Running;
 }

@@ -44,17 +44,17 @@ frmMain::frmMain() : mMainIcon(Icons::MainIcon()), mReceiveIcon(Icons::ReceiveIc
     resize(Twips::ToPixels(FormWidth), Twips::ToPixels(FormHeight));
     // Timer1 stays idle until start-up has run.
     connect(&Timer1, &QTimer::timeout, this, [this] { GuardEntryPoint(QStringLiteral("In frmMain Timer1."), [this] { Timer1Tick(); }); });
-    App().resumeClose = [this] { close(); };
+    App().lifecycle.resumeClose = [this] { close(); };
     showAccountWindow = [this] { ShowAccountWindow(this); };
 }
 
-frmMain::~frmMain() { App().resumeClose = nullptr; }
+frmMain::~frmMain() { App().lifecycle.resumeClose = nullptr; }
 
 void frmMain::BuildControls()
 {
     auto* client = new QWidget(this);
     setCentralWidget(client);
-    BuildConsole(client, App().mainConsole, { 0, 0, FormWidth, StatusFrameHeight }, { 120, StatusTop, 0, StatusHeight },
+    BuildConsole(client, App().consoles.mainConsole, { 0, 0, FormWidth, StatusFrameHeight }, { 120, StatusTop, 0, StatusHeight },
         { 0, StatusTop, 0, StatusHeight });
     txtConsole->installEventFilter(this);
     txtStatus->installEventFilter(this);
@@ -120,10 +120,10 @@ void frmMain::mnuSend_Click()
 
 void frmMain::mnuSetRetrievalInterval_Click()
 {
-    const QString answer = App().dialogs->InputBox(
+    const QString answer = App().services.dialogs->InputBox(
         QStringLiteral("Please enter interval in minutes.\r\nZero value will disable autoretrieve."), QStringLiteral("SET AUTORETRIEVE"));
     // A box closed because the program is closing is no answer of the user's.
-    if (App().closing)
+    if (App().lifecycle.closing)
         return;
     SetRetrieveInterval(Text8::FromDisplay(answer));
     WritePreferences();
@@ -149,10 +149,10 @@ void frmMain::mnuUser_Click() { showAccountWindow(); }
 
 void frmMain::mnuHelp_Click()
 {
-    App().dialogs->MsgBox(QStringLiteral("Ctrl +Space - Send \r\nShift+Space - Receive\r\nEsc         - Exit"), MsgBoxStyle::OkOnly);
+    App().services.dialogs->MsgBox(QStringLiteral("Ctrl +Space - Send \r\nShift+Space - Receive\r\nEsc         - Exit"), MsgBoxStyle::OkOnly);
 }
 
-void frmMain::mnuAbout_Click() { App().dialogs->MsgBox(AboutText(), MsgBoxStyle::OkOnly); }
+void frmMain::mnuAbout_Click() { App().services.dialogs->MsgBox(AboutText(), MsgBoxStyle::OkOnly); }
 
 bool frmMain::HandleKey(const QKeyEvent& key, bool shiftSpaceReceives)
 {
@@ -189,19 +189,19 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
-    App().closing = true;
+    App().lifecycle.closing = true;
     if (NestedLoop::Active()) {
         // Whatever waits or asks ends through its own path first; the close is carried out
         // once the last nested loop has unwound.
         event->ignore();
-        App().dialogs->DismissAll();
+        App().services.dialogs->DismissAll();
         return;
     }
     if (!mClosed) {
         mClosed = true;
         Timer1.stop();
         consoleView().Refresh();
-        GuardEntryPoint(QStringLiteral("In frmMain closing."), [] { SaveConsoleToLog(App().mainConsole); });
+        GuardEntryPoint(QStringLiteral("In frmMain closing."), [] { SaveConsoleToLog(App().consoles.mainConsole); });
         if (closeComposeWindow)
             closeComposeWindow();
     }

@@ -53,37 +53,37 @@ frmUser::frmUser(QWidget* parent)
     TakeKeysOf({ txtUserName, txtPassword, txtServer, txtSendUser, txtSendPassword, txtSendServer });
 
     AppState& app = App();
-    app.UserFormOpen = true;
+    app.lifecycle.UserFormOpen = true;
     ResetAttentionCounter();
-    txtUserName->setText(Text8::ToDisplay(app.ReceiveUser));
-    txtPassword->setText(Text8::ToDisplay(app.ReceivePassword));
-    txtServer->setText(Text8::ToDisplay(app.ReceiveServer));
-    txtSendUser->setText(Text8::ToDisplay(app.SendUser));
-    txtSendPassword->setText(Text8::ToDisplay(app.SendPassword));
-    txtSendServer->setText(Text8::ToDisplay(app.SendServer));
-    chkSaveToDisk->setChecked(app.SaveReceivePassword == "Y");
-    chkSendSaveToDisk->setChecked(app.SaveSendPassword == "Y");
+    txtUserName->setText(Text8::ToDisplay(app.prefs.ReceiveUser));
+    txtPassword->setText(Text8::ToDisplay(app.prefs.ReceivePassword));
+    txtServer->setText(Text8::ToDisplay(app.prefs.ReceiveServer));
+    txtSendUser->setText(Text8::ToDisplay(app.prefs.SendUser));
+    txtSendPassword->setText(Text8::ToDisplay(app.prefs.SendPassword));
+    txtSendServer->setText(Text8::ToDisplay(app.prefs.SendServer));
+    chkSaveToDisk->setChecked(app.prefs.SaveReceivePassword == "Y");
+    chkSendSaveToDisk->setChecked(app.prefs.SaveSendPassword == "Y");
 }
 
-frmUser::~frmUser() { App().UserFormOpen = false; }
+frmUser::~frmUser() { App().lifecycle.UserFormOpen = false; }
 
 void frmUser::cmdApply_Click()
 {
     AppState& app = App();
-    app.ReceiveUser = StoredBoxText(txtUserName->text());
-    app.ReceivePassword = StoredBoxText(txtPassword->text());
-    app.ReceiveServer = StoredBoxText(txtServer->text());
-    app.SendUser = StoredBoxText(txtSendUser->text());
-    app.SendServer = StoredBoxText(txtSendServer->text());
-    app.SendPassword = StoredBoxText(txtSendPassword->text());
-    WriteMainNote("Receive User: " + app.ReceiveUser);
-    WriteMainNote("Receive Server: " + app.ReceiveServer);
-    WriteMainNote("Send User: " + app.SendUser);
-    WriteMainNote("Send Server: " + app.SendServer);
-    app.SaveReceivePassword = CheckedFlag(*chkSaveToDisk);
-    NotePasswordSaving("Receive", app.SaveReceivePassword);
-    app.SaveSendPassword = CheckedFlag(*chkSendSaveToDisk);
-    NotePasswordSaving("Send", app.SaveSendPassword);
+    app.prefs.ReceiveUser = StoredBoxText(txtUserName->text());
+    app.prefs.ReceivePassword = StoredBoxText(txtPassword->text());
+    app.prefs.ReceiveServer = StoredBoxText(txtServer->text());
+    app.prefs.SendUser = StoredBoxText(txtSendUser->text());
+    app.prefs.SendServer = StoredBoxText(txtSendServer->text());
+    app.prefs.SendPassword = StoredBoxText(txtSendPassword->text());
+    WriteMainNote("Receive User: " + app.prefs.ReceiveUser);
+    WriteMainNote("Receive Server: " + app.prefs.ReceiveServer);
+    WriteMainNote("Send User: " + app.prefs.SendUser);
+    WriteMainNote("Send Server: " + app.prefs.SendServer);
+    app.prefs.SaveReceivePassword = CheckedFlag(*chkSaveToDisk);
+    NotePasswordSaving("Receive", app.prefs.SaveReceivePassword);
+    app.prefs.SaveSendPassword = CheckedFlag(*chkSendSaveToDisk);
+    NotePasswordSaving("Send", app.prefs.SaveSendPassword);
     WritePreferences();
     accept();
 }

@@ -66,7 +66,7 @@ QString DialogText(const QDialog& dialog)
 
 int QtDialogs::Run(QDialog& dialog, int closingAnswer)
 {
-    if (App().closing) {
+    if (App().lifecycle.closing) {
         // Nobody may be there to answer (the program may be stopping for a logout): what the
         // dialog would have said goes to the standard error instead.
         std::fprintf(stderr, "%s: %s\n", qPrintable(dialog.windowTitle()), qPrintable(DialogText(dialog)));
@@ -76,7 +76,7 @@ int QtDialogs::Run(QDialog& dialog, int closingAnswer)
     mOpen.append(&dialog);
     const int answer = dialog.exec();
     mOpen.removeAll(&dialog);
-    return App().closing ? closingAnswer : answer;
+    return App().lifecycle.closing ? closingAnswer : answer;
 }
 
 MsgBoxResult QtDialogs::MsgBox(const QString& text, int style, const QString& title)

@@ -51,7 +51,7 @@ void SettingsWindow::NotePasswordSaving(const QByteArray& whose, const QByteArra
     WriteMainNote(whose + (flag == "Y" ? " Password WILL BE SAVED to a disk." : " Password will NOT BE SAVED to a disk."));
 }
 
-void ShowModalWindow(QDialog& window) { App().dialogs->ShowModal(window); }
+void ShowModalWindow(QDialog& window) { App().services.dialogs->ShowModal(window); }
 
 bool SettingsWindow::eventFilter(QObject* watched, QEvent* event)
 {

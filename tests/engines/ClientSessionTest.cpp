@@ -33,11 +33,11 @@ public:
         // when a silent peer is meant, and any other wait ends soon as a failure.
         clock.ticking = true;
         AppState& app = App();
-        app.MailFolderPath = AppPath("MailFolder");
-        app.InBoxPath = AppPath("MailFolder/InBox");
+        app.paths.MailFolderPath = AppPath("MailFolder");
+        app.paths.InBoxPath = AppPath("MailFolder/InBox");
         QDir(AppPath("")).mkpath("MailFolder/SentMessages");
         QDir(AppPath("")).mkpath("MailFolder/InBox");
-        app.UserFormOpen = scenario.Setting("account-window") == "open";
+        app.lifecycle.UserFormOpen = scenario.Setting("account-window") == "open";
         peer.pieceSize = scenario.Setting("pieces").toInt();
         const QByteArray connect = scenario.Setting("connect");
         if (connect == "refused")
@@ -51,7 +51,7 @@ public:
                 dialogs.msgBoxAnswers.enqueue(answer == "Yes" ? MsgBoxResult::Yes : answer == "No" ? MsgBoxResult::No : MsgBoxResult::Cancel);
         // A question asked while the program closes.
         if (scenario.Setting("closing") == "while-asking")
-            dialogs.whileOpen = [](const ShownDialog&) { App().closing = true; };
+            dialogs.whileOpen = [](const ShownDialog&) { App().lifecycle.closing = true; };
     }
 
     // Runs the session, with the peer's actions; then checks everything the scenario says.
@@ -63,7 +63,7 @@ public:
             else if (action == "close-window")
                 CloseMainWindow();
             else if (action == "inbox-gone")
-                QDir().rename(App().InBoxPath, App().InBoxPath + ".gone");
+                QDir().rename(App().paths.InBoxPath, App().paths.InBoxPath + ".gone");
             else
                 ADD_FAILURE() << "unknown action " << action.constData();
         };
@@ -92,7 +92,7 @@ private:
     void CloseMainWindow()
     {
         window.emplace();
-        window->closeComposeWindow = [] { SaveConsoleToLog(App().sendConsole); };
+        window->closeComposeWindow = [] { SaveConsoleToLog(App().consoles.sendConsole); };
         window->show();
         QTimer::singleShot(0, &*window, &QWidget::close);
     }
@@ -104,11 +104,11 @@ void Send(const QString& fixture, int pieceSize = 0)
     if (pieceSize)
         run.peer.pieceSize = pieceSize;
     const Scenario& s = run.scenario;
-    App().SendServer = s.Setting("server");
-    MailSender sender(run.socket, run.progress);
+    App().prefs.SendServer = s.Setting("server");
+    MailSender sender(run.socket, run.progress, App().consoles.sendConsole, App().services);
     sender.replyWaitMs = run.WaitMs();
     run.Run([&] { sender.SendEmailMessage("", s.Setting("to"), s.Setting("from"), s.Setting("subject"), s.Setting("body"), s.Setting("cc"), ""); },
-        App().sendConsole);
+        App().consoles.sendConsole);
     EXPECT_FALSE(sender.Busy());
 }
 
@@ -118,19 +118,19 @@ void Retrieve(const QString& fixture, int pieceSize = 0)
     if (pieceSize)
         run.peer.pieceSize = pieceSize;
     AppState& app = App();
-    app.ReceiveUser = "joe";
-    app.ReceivePassword = " secret\t";
-    app.ReceiveServer = "pop.example";
-    app.RetrieveIntervalMs = 300000;
-    MailRetriever retriever(run.socket, run.progress);
+    app.prefs.ReceiveUser = "joe";
+    app.prefs.ReceivePassword = " secret\t";
+    app.prefs.ReceiveServer = "pop.example";
+    app.autoretrieve.RetrieveIntervalMs = 300000;
+    MailRetriever retriever(run.socket, run.progress, app.consoles.mainConsole, app.services);
     retriever.replyWaitMs = retriever.messageSilenceMs = run.WaitMs();
     QList<bool> icons;
     retriever.showReceivingIcon = [&icons](bool receiving) { icons.append(receiving); };
     // The user types the right password into the account window.
-    retriever.showAccountWindow = [] { App().ReceivePassword = "right"; };
-    run.Run([&] { retriever.RetrieveMail(); }, app.mainConsole);
-    EXPECT_EQ(icons, app.UserFormOpen ? QList<bool>() : QList<bool>({ true, false }));
-    EXPECT_EQ(run.beeps, app.SinceLastAttentionCounter);
+    retriever.showAccountWindow = [] { App().prefs.ReceivePassword = "right"; };
+    run.Run([&] { retriever.RetrieveMail(); }, app.consoles.mainConsole);
+    EXPECT_EQ(icons, app.lifecycle.UserFormOpen ? QList<bool>() : QList<bool>({ true, false }));
+    EXPECT_EQ(run.beeps, app.autoretrieve.SinceLastAttentionCounter);
     EXPECT_FALSE(retriever.Busy());
 }
 

@@ -38,16 +38,17 @@ namespace {
 
 class ServerRun : public TestHome {
 public:
-    explicit ServerRun(const QString& fixture) : scenario(fixture), server(listener, transceiver)
+    explicit ServerRun(const QString& fixture)
+        : scenario(fixture), server(listener, transceiver, App().consoles.mainConsole, App().services)
     {
         clock.now = QDateTime(QDate(2026, 12, 5), QTime(3, 28, 43));
         AppState& app = App();
-        app.POP3User = scenario.Setting("user", "bob");
-        app.POP3UserPassword = scenario.Setting("password", "secret");
-        app.POP3DeleteIfRequested = scenario.Setting("delete");
-        app.MailFolderPath = AppPath("MailFolder");
-        app.POP3MailBoxPath = AppPath(scenario.Setting("mailbox") == "missing" ? "MailFolder/Missing" : "MailFolder/POP3MailBox");
-        app.DeletedMessagesPath = AppPath("MailFolder/Deleted_Messages");
+        app.prefs.POP3User = scenario.Setting("user", "bob");
+        app.prefs.POP3UserPassword = scenario.Setting("password", "secret");
+        app.prefs.POP3DeleteIfRequested = scenario.Setting("delete");
+        app.paths.MailFolderPath = AppPath("MailFolder");
+        app.paths.POP3MailBoxPath = AppPath(scenario.Setting("mailbox") == "missing" ? "MailFolder/Missing" : "MailFolder/POP3MailBox");
+        app.paths.DeletedMessagesPath = AppPath("MailFolder/Deleted_Messages");
         QDir(AppPath("")).mkpath("MailFolder/POP3MailBox");
         QDir(AppPath("")).mkpath("MailFolder/Deleted_Messages");
         // With the clock this slow, only the steps taken at once can carry a session.
@@ -72,9 +73,9 @@ public:
         }
         Settle();
         // A stopped server's clock stops at its next tick.
-        if (App().POP3ServerState.isEmpty())
+        if (App().localServer.POP3ServerState.isEmpty())
             EXPECT_TRUE(WaitFor([this] { return !server.tmrPOP3.isActive(); }, 1000));
-        scenario.ExpectOutcome(App().mainConsole.boxText(), folder.path(), dialogs, App().mainConsole.statusColour());
+        scenario.ExpectOutcome(App().consoles.mainConsole.boxText(), folder.path(), dialogs, App().consoles.mainConsole.statusColour());
     }
 
 private:
@@ -121,9 +122,9 @@ private:
         else if (verb == "step")
             server.ProcessDialog();
         else if (verb == "set-state")
-            App().POP3ServerState = operand;
+            App().localServer.POP3ServerState = operand;
         else if (verb == "state") // reached now, or at a tick of the clock
-            EXPECT_TRUE(WaitFor([&] { return App().POP3ServerState == operand; }, 1000)) << App().POP3ServerState.constData();
+            EXPECT_TRUE(WaitFor([&] { return App().localServer.POP3ServerState == operand; }, 1000)) << App().localServer.POP3ServerState.constData();
         else
             ADD_FAILURE() << "unknown action " << verb.constData();
         mSettle = !atOnce && verb != "state";
@@ -169,14 +170,14 @@ TEST(POP3ServerSocket, AStartOnATakenPortStopsTheServer)
     TestHome home;
     QTcpServer occupant;
     ASSERT_TRUE(occupant.listen(QHostAddress::Any, 0));
-    App().POP3ServerPort = occupant.serverPort();
+    App().localServer.POP3ServerPort = occupant.serverPort();
     QtSocket listener;
     QtSocket transceiver;
-    POP3Server server(listener, transceiver);
+    POP3Server server(listener, transceiver, App().consoles.mainConsole, App().services);
 
     server.Run();
-    EXPECT_TRUE(WaitFor([] { return App().POP3ServerState.isEmpty(); }));
-    EXPECT_EQ(App().mainConsole.boxText(),
+    EXPECT_TRUE(WaitFor([] { return App().localServer.POP3ServerState.isEmpty(); }));
+    EXPECT_EQ(App().consoles.mainConsole.boxText(),
         ":\r\n\r\n:POP3: *********************************************\r\n:POP3: Server starts. Time: 09:30:00.\r\n"
         ":POP3: Exception at Listen POP3 Socket startup:\r\n10048 Address in use\r\n:POP3: setting \"Terminate state\".\r\n"
         ":POP3: Stopping POP3 Server.\r\n:POP3: Transceive socket is already closed.\r\n:POP3: Listen socket is already closed.\r\n");

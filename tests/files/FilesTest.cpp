@@ -117,20 +117,20 @@ TEST_F(Files, ConsoleSpillsItsOldestCharactersIntoTheLog)
     EXPECT_EQ(Contents(), Stored());
     AppendMainConsole("!");
     EXPECT_EQ(ReadAppFile("console.txt"), valid);
-    EXPECT_EQ(App().mainConsole.boxText(), invalid + QByteArray(9982, 'a') + "xyz!");
+    EXPECT_EQ(App().consoles.mainConsole.boxText(), invalid + QByteArray(9982, 'a') + "xyz!");
     EXPECT_EQ(FileMode(AppPath("console.txt")), 0600u);
 
     // A long write keeps its own last 10000, never cutting a character in two.
     AppendMainConsole(QByteArray(15000, 'b') + face + QByteArray(9999, 'c'));
     const QByteArray spilled = valid + invalid + QByteArray(9982, 'a') + "xyz!" + QByteArray(15000, 'b');
     EXPECT_EQ(ReadAppFile("console.txt"), spilled);
-    EXPECT_EQ(App().mainConsole.boxText(), face + QByteArray(9999, 'c'));
+    EXPECT_EQ(App().consoles.mainConsole.boxText(), face + QByteArray(9999, 'c'));
 
     // The compose console spills into the same log; saving a box appends all of it.
     AppendSendConsole("S" + QByteArray(10000, 's'));
-    SaveConsoleToLog(App().mainConsole);
+    SaveConsoleToLog(App().consoles.mainConsole);
     EXPECT_EQ(ReadAppFile("console.txt"), spilled + "S" + face + QByteArray(9999, 'c'));
-    EXPECT_EQ(App().sendConsole.boxText(), QByteArray(10000, 's'));
+    EXPECT_EQ(App().consoles.sendConsole.boxText(), QByteArray(10000, 's'));
 
     // Once the log is deleted a folder can take its name. Where the log cannot be written, a
     // spill raises and leaves the box as it was.
@@ -139,7 +139,7 @@ TEST_F(Files, ConsoleSpillsItsOldestCharactersIntoTheLog)
     AppendMainConsole("x");
     EXPECT_THROW(WriteMainNote("lost"), AppError);
     EXPECT_THROW(AppendMainConsole(QByteArray(10001, 'z')), AppError);
-    EXPECT_EQ(App().mainConsole.boxText(), face + QByteArray(9999, 'c') + "x");
+    EXPECT_EQ(App().consoles.mainConsole.boxText(), face + QByteArray(9999, 'c') + "x");
 }
 
 // Whatever the write boundaries, the log followed by the box is everything written, in order.
@@ -151,21 +151,21 @@ TEST_F(Files, ConsoleLosesOrRepeatsNothingAtAnySplitPoint)
     for (qsizetype split = 0; split <= text.size(); ++split) {
         if (split > 64 && split < text.size() - 64 && split % 997 != 0)
             continue;
-        App().mainConsole.setBoxText({});
+        App().consoles.mainConsole.setBoxText({});
         QFile::remove(AppPath("console.txt"));
         AppendMainConsole(text.left(split));
         AppendMainConsole(text.mid(split));
         WriteMainNote("end");
-        ASSERT_EQ(ReadAppFile("console.txt") + App().mainConsole.boxText(), text + ":end\r\n") << "split at byte " << split;
-        ASSERT_TRUE(App().mainConsole.boxText().endsWith(":end\r\n")) << "split at byte " << split;
+        ASSERT_EQ(ReadAppFile("console.txt") + App().consoles.mainConsole.boxText(), text + ":end\r\n") << "split at byte " << split;
+        ASSERT_TRUE(App().consoles.mainConsole.boxText().endsWith(":end\r\n")) << "split at byte " << split;
     }
 }
 
 TEST_F(Files, MessageSavesWriteTheNamedFileOrShowWhyNot)
 {
     clock.now = QDateTime(QDate(2026, 3, 2), QTime(9, 5, 7, 999));
-    App().MailFolderPath = AppPath("MailFolder");
-    App().InBoxPath = AppPath("MailFolder/InBox");
+    App().paths.MailFolderPath = AppPath("MailFolder");
+    App().paths.InBoxPath = AppPath("MailFolder/InBox");
     Stored expected;
     int saves = 0;
     for (const QByteArrayList& row : FixtureRows("files/saves.txt")) {
@@ -228,8 +228,8 @@ TEST_F(Files, SpecificReportNamesTheModuleAndNotesItsNote)
     EXPECT_EQ(shown, (QStringList {
         "48 EXCEPTION: 110 Connection timed out\r\nServer did not answer.\r\nModule:   MailReceiver\r\nFunction: Connect\r\n",
         "16 EXCEPTION: 110 Connection timed out\r\n\r\nModule:   MailSender\r\nFunction: Initialize\r\n" }));
-    EXPECT_EQ(App().mainConsole.boxText(), ":Server did not answer.\r\n");
-    EXPECT_EQ(App().sendConsole.boxText(), "");
+    EXPECT_EQ(App().consoles.mainConsole.boxText(), ":Server did not answer.\r\n");
+    EXPECT_EQ(App().consoles.sendConsole.boxText(), "");
 }
 
 } // namespace

@@ -138,7 +138,7 @@ void RestoreMailbox(bool keepsMessages)
 // the latest write; a received line is one write of one line, so it is the box's last line.
 void CheckLatestConsoleLine()
 {
-    const QByteArray& box = App().mainConsole.boxText();
+    const QByteArray& box = App().consoles.mainConsole.boxText();
     const qsizetype previousEnd = box.lastIndexOf("\r\n", box.size() - 3);
     if (box.size() < 4 || !box.endsWith("\r\n") || previousEnd < 0)
         return; // no whole line yet, or the box starts inside this write: its beginning has spilled
@@ -165,26 +165,27 @@ void Initialize()
 
     AppState& app = App();
     // The console spills into console.txt here, not beside the fuzzer.
-    app.applicationFolder = setup->folder.path();
-    app.MailFolderPath = setup->folder.path() + "/MailFolder";
-    app.POP3User = "u";
-    app.POP3UserPassword = "p";
-    app.dialogs = &setup->dialogs;
-    app.clock = &setup->clock;
-    app.beep = [] {};
-    QObject::connect(&app.mainConsole, &Console::boxChanged, &CheckLatestConsoleLine);
+    app.paths.applicationFolder = setup->folder.path();
+    app.paths.MailFolderPath = setup->folder.path() + "/MailFolder";
+    app.prefs.POP3User = "u";
+    app.prefs.POP3UserPassword = "p";
+    app.services.dialogs = &setup->dialogs;
+    app.services.clock = &setup->clock;
+    app.services.beep = [] {};
+    QObject::connect(&app.consoles.mainConsole, &Console::boxChanged, &CheckLatestConsoleLine);
 }
 
 class Run {
 public:
-    Run(const uint8_t* data, size_t size) : mData(data), mSize(size), server(listener, transceiver)
+    Run(const uint8_t* data, size_t size)
+        : mData(data), mSize(size), server(listener, transceiver, App().consoles.mainConsole, App().services)
     {
         static const char* const DeleteSettings[] = { "N", "Y", "", "n" };
         const uint8_t setting = Byte();
         AppState& app = App();
-        app.POP3DeleteIfRequested = DeleteSettings[setting & 3];
-        app.POP3MailBoxPath = setting & 8 ? setup->missing : setup->mailbox;
-        app.DeletedMessagesPath = setting & 4 ? setup->missing : setup->deleted;
+        app.prefs.POP3DeleteIfRequested = DeleteSettings[setting & 3];
+        app.paths.POP3MailBoxPath = setting & 8 ? setup->missing : setup->mailbox;
+        app.paths.DeletedMessagesPath = setting & 4 ? setup->missing : setup->deleted;
         mHeapAtStart = __sanitizer_get_current_allocated_bytes();
     }
 
@@ -193,17 +194,17 @@ public:
         while (mAt < mSize) {
             Operate();
             transceiver.takeWritten(); // what the client reads would grow without end
-            const QByteArray& state = App().POP3ServerState;
+            const QByteArray& state = App().localServer.POP3ServerState;
             if (state.size() > 1 || !QByteArray("S2LRAPTUCEF").contains(state))
                 Finding("unknown dialog state", state);
-            if (App().mainConsole.boxText().size() > ConsoleBoxLimit)
-                Finding("the console box passed its bound", QByteArray::number(App().mainConsole.boxText().size()));
+            if (App().consoles.mainConsole.boxText().size() > ConsoleBoxLimit)
+                Finding("the console box passed its bound", QByteArray::number(App().consoles.mainConsole.boxText().size()));
         }
         // Asked to stop, the server stops.
         server.Stop();
         Settle(1000, false);
-        if (!App().POP3ServerState.isEmpty())
-            Finding("the server did not stop when asked", App().POP3ServerState);
+        if (!App().localServer.POP3ServerState.isEmpty())
+            Finding("the server did not stop when asked", App().localServer.POP3ServerState);
     }
 
 private:
@@ -223,7 +224,7 @@ private:
         case 1:
             return server.Stop();
         case 2: // one step, as the clock's tick makes it
-            if (!App().POP3ServerState.isEmpty() && mRounds++ < RoundBudget)
+            if (!App().localServer.POP3ServerState.isEmpty() && mRounds++ < RoundBudget)
                 server.ProcessDialog();
             return;
         case 3:
@@ -305,10 +306,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Run(data, size).Play();
     // Events left for the server and sockets died with them; the next input starts clean.
     AppState& app = App();
-    app.POP3ServerState.clear();
-    app.mainConsole.setBoxText({});
-    app.mainConsole.setStatusText({});
+    app.localServer.POP3ServerState.clear();
+    app.consoles.mainConsole.setBoxText({});
+    app.consoles.mainConsole.setStatusText({});
     DeleteConsoleLog();
-    RestoreMailbox(app.POP3DeleteIfRequested == "N");
+    RestoreMailbox(app.prefs.POP3DeleteIfRequested == "N");
     return 0;
 }

@@ -5,6 +5,7 @@
 
 #include "AppState.h"
 #include "Console.h"
+#include "FakeProgress.h"
 #include "MailRetriever.h"
 #include "MailSender.h"
 #include "POP3Server.h"
@@ -12,7 +13,6 @@
 #include "TestApp.h"
 
 #include <QDir>
-#include <QProgressBar>
 #include <algorithm>
 
 namespace {
@@ -42,7 +42,7 @@ protected:
     }
 
     // What spilled into console.txt and what the box still holds.
-    QByteArray Console() const { return ReadAppFile(QStringLiteral("console.txt")) + App().mainConsole.boxText(); }
+    QByteArray Console() const { return ReadAppFile(QStringLiteral("console.txt")) + App().consoles.mainConsole.boxText(); }
 
     static inline std::unique_ptr<Peer> peer;
     static inline QString failure;
@@ -55,12 +55,12 @@ protected:
     // Sends from alice@example.test into a mail folder of its own; the copies kept there.
     QStringList Send(const QString& folder, const QByteArray& to, const QByteArray& cc, const QByteArray& subject, const QByteArray& body)
     {
-        App().SendServer = peer->ServerName();
-        App().MailFolderPath = AppPath(folder);
+        App().prefs.SendServer = peer->ServerName();
+        App().paths.MailFolderPath = AppPath(folder);
         EXPECT_TRUE(QDir().mkpath(AppPath(folder + "/SentMessages")));
-        QProgressBar progressBar;
+        FakeProgress progress;
         QtSocket socket;
-        MailSender sender(socket, progressBar);
+        MailSender sender(socket, progress, App().consoles.sendConsole, App().services);
         sender.SendEmailMessage(QByteArray(), to, "alice@example.test", subject, body, cc, QByteArray());
         EXPECT_FALSE(sender.Busy());
         return FilesIn(AppPath(folder + "/SentMessages"));
@@ -82,7 +82,7 @@ TEST_F(SmtpPeerTest, EachMessageArrivesAsWrittenAndItsCopyIsKept)
             peer->FolderFile(QStringLiteral("%1.envelope").arg(number)), SentFixture("peers/" + name + ".envelope", copy, peer->port));
         EXPECT_EQ(peer->FolderFile(QStringLiteral("%1.data").arg(number)), Fixture("peers/" + name + ".eml"));
         EXPECT_EQ(copy, SentFixture("peers/" + name + ".sent.txt", copy, peer->port));
-        EXPECT_EQ(App().sendConsole.statusColour(), qRgb(0, 192, 0));
+        EXPECT_EQ(App().consoles.sendConsole.statusColour(), qRgb(0, 192, 0));
     }
     EXPECT_EQ(dialogs.Texts(), QStringList());
 }
@@ -92,8 +92,8 @@ TEST_F(SmtpPeerTest, RefusedRecipientStoresNothingAndSaysWhy)
     const int accepted = peer->Count();
     EXPECT_EQ(Send(QStringLiteral("refused"), "nobody@example.test", {}, "Hello", "Anyone there?"), QStringList());
     EXPECT_EQ(peer->Count(), accepted);
-    EXPECT_EQ(App().sendConsole.statusColour(), qRgb(255, 0, 0));
-    const QByteArray console = App().sendConsole.boxText();
+    EXPECT_EQ(App().consoles.sendConsole.statusColour(), qRgb(255, 0, 0));
+    const QByteArray console = App().consoles.sendConsole.boxText();
     EXPECT_TRUE(console.contains("\r\n:No Expected Code: 550 5.1.1 no such user\r\n")) << console.toStdString();
     EXPECT_FALSE(console.contains(">data")) << console.toStdString();
 }
@@ -106,18 +106,18 @@ protected:
     // One whole retrieval through a fresh socket; the inbox's files afterwards.
     QStringList Retrieve(const QByteArray& password, const std::function<void()>& accountWindow = {})
     {
-        App().InBoxPath = AppPath(QStringLiteral("InBox"));
-        EXPECT_TRUE(QDir().mkpath(App().InBoxPath));
-        App().ReceiveUser = "wren";
-        App().ReceivePassword = password;
-        App().ReceiveServer = peer->ServerName();
-        QProgressBar progressBar;
+        App().paths.InBoxPath = AppPath(QStringLiteral("InBox"));
+        EXPECT_TRUE(QDir().mkpath(App().paths.InBoxPath));
+        App().prefs.ReceiveUser = "wren";
+        App().prefs.ReceivePassword = password;
+        App().prefs.ReceiveServer = peer->ServerName();
+        FakeProgress progress;
         QtSocket socket;
-        MailRetriever retriever(socket, progressBar);
+        MailRetriever retriever(socket, progress, App().consoles.mainConsole, App().services);
         retriever.showAccountWindow = accountWindow;
         retriever.RetrieveMail();
         EXPECT_FALSE(retriever.Busy());
-        return FilesIn(App().InBoxPath);
+        return FilesIn(App().paths.InBoxPath);
     }
 
     // The inbox holds exactly these messages, numbered from 1, the server none; the password went
@@ -127,7 +127,7 @@ protected:
         ASSERT_EQ(inbox.size(), messages.size()) << Console().toStdString();
         for (int n = 1; n <= messages.size(); ++n) {
             EXPECT_EQ(inbox[n - 1], QStringLiteral("260314_150926__%1.txt").arg(n));
-            EXPECT_EQ(ReadFile(App().InBoxPath + '/' + inbox[n - 1]), messages[n - 1]) << n;
+            EXPECT_EQ(ReadFile(App().paths.InBoxPath + '/' + inbox[n - 1]), messages[n - 1]) << n;
         }
         EXPECT_TRUE(WaitFor([] { return peer->Count() == 0; })) << peer->Count() << " messages left on the server";
         EXPECT_EQ(Console().count(">PASS *******\r\n"), passwords) << Console().toStdString();
@@ -176,7 +176,7 @@ TEST_F(RetrievePeerTest, RefusedPasswordNoKeepsTheMailYesWithTheRightOneTakesIt)
     int accountWindows = 0;
     const QStringList inbox = Retrieve("Tr0ub4dor-6y", [&accountWindows] {
         ++accountWindows;
-        App().ReceivePassword = " " + QByteArray(Dovecot::Password) + "\t ";
+        App().prefs.ReceivePassword = " " + QByteArray(Dovecot::Password) + "\t ";
     });
     EXPECT_EQ(accountWindows, 1);
     EXPECT_EQ(dialogs.shown.size(), 2);
@@ -196,28 +196,28 @@ class POP3ServerPeerTest : public AppTest {
 protected:
     QtSocket listener;
     QtSocket transceiver;
-    POP3Server server { listener, transceiver };
+    POP3Server server { listener, transceiver, App().consoles.mainConsole, App().services };
 };
 
 TEST_F(POP3ServerPeerTest, RealClientsGetEveryMessageExactly)
 {
     const QString fixtures = QStringLiteral(WRENPOST_FIXTURES "/pop3server-peers/");
-    App().POP3User = "wren";
-    App().POP3UserPassword = "Kestrel-42x";
-    App().POP3DeleteIfRequested = "Y";
-    App().POP3ServerPort = FreeLoopbackPort();
+    App().prefs.POP3User = "wren";
+    App().prefs.POP3UserPassword = "Kestrel-42x";
+    App().prefs.POP3DeleteIfRequested = "Y";
+    App().localServer.POP3ServerPort = FreeLoopbackPort();
     server.Run();
-    ASSERT_TRUE(WaitFor([] { return App().POP3ServerState == "L"; }));
+    ASSERT_TRUE(WaitFor([] { return App().localServer.POP3ServerState == "L"; }));
     for (const QByteArrayList& row : FixtureRows(QStringLiteral("pop3server-peers/clients.txt"))) {
         SCOPED_TRACE(row[0].toStdString());
         const QString home = AppPath(QString::fromLatin1(row[0]));
-        App().POP3MailBoxPath = home + "/mailbox";
-        App().DeletedMessagesPath = home + "/deleted";
-        ASSERT_TRUE(QDir().mkpath(App().POP3MailBoxPath) && QDir().mkpath(App().DeletedMessagesPath) && QDir().mkpath(home + "/out"));
+        App().paths.POP3MailBoxPath = home + "/mailbox";
+        App().paths.DeletedMessagesPath = home + "/deleted";
+        ASSERT_TRUE(QDir().mkpath(App().paths.POP3MailBoxPath) && QDir().mkpath(App().paths.DeletedMessagesPath) && QDir().mkpath(home + "/out"));
         for (const QString& name : FilesIn(fixtures + "mailbox"))
-            ASSERT_TRUE(QFile::copy(fixtures + "mailbox/" + name, App().POP3MailBoxPath + '/' + name));
+            ASSERT_TRUE(QFile::copy(fixtures + "mailbox/" + name, App().paths.POP3MailBoxPath + '/' + name));
         const auto filledIn = [&](QByteArray text) {
-            return QString::fromLatin1(text.replace("@PORT@", QByteArray::number(App().POP3ServerPort))
+            return QString::fromLatin1(text.replace("@PORT@", QByteArray::number(App().localServer.POP3ServerPort))
                                            .replace("@HOME@", QFile::encodeName(home))
                                            .replace("@PYTHON@", WRENPOST_PEER_PYTHON)
                                            .replace("@PEERS@", WRENPOST_PEERS_DIR));
@@ -230,19 +230,19 @@ TEST_F(POP3ServerPeerTest, RealClientsGetEveryMessageExactly)
         QProcess client;
         client.start(filledIn(row[1]), filledIn(row[2]).split(' '));
         // Once the client has ended, the server is ready for the next.
-        ASSERT_TRUE(WaitFor([&client] { return client.state() == QProcess::NotRunning && App().POP3ServerState == "L"; }, 20000))
+        ASSERT_TRUE(WaitFor([&client] { return client.state() == QProcess::NotRunning && App().localServer.POP3ServerState == "L"; }, 20000))
             << client.readAllStandardError().toStdString() << "\n--- the server's console:\n"
-            << App().mainConsole.boxText().toStdString();
+            << App().consoles.mainConsole.boxText().toStdString();
         EXPECT_EQ(client.exitCode(), 0) << client.readAllStandardError().toStdString();
         EXPECT_EQ(Files({ home + "/out" }, false), Files({ fixtures + row[5] }, false));
-        EXPECT_EQ(FilesIn(App().POP3MailBoxPath), QString::fromLatin1(row[4]).split(' ', Qt::SkipEmptyParts));
+        EXPECT_EQ(FilesIn(App().paths.POP3MailBoxPath), QString::fromLatin1(row[4]).split(' ', Qt::SkipEmptyParts));
         // What the client deleted moved to Deleted_Messages, each file unchanged.
-        EXPECT_EQ(Files({ App().POP3MailBoxPath, App().DeletedMessagesPath }, true), Files({ fixtures + "mailbox" }, true));
+        EXPECT_EQ(Files({ App().paths.POP3MailBoxPath, App().paths.DeletedMessagesPath }, true), Files({ fixtures + "mailbox" }, true));
     }
     server.Stop();
-    EXPECT_TRUE(WaitFor([] { return App().POP3ServerState.isEmpty(); }));
+    EXPECT_TRUE(WaitFor([] { return App().localServer.POP3ServerState.isEmpty(); }));
     EXPECT_EQ(dialogs.Texts(), QStringList());
-    EXPECT_FALSE(App().mainConsole.boxText().contains("Kestrel-42x")) << App().mainConsole.boxText().toStdString();
+    EXPECT_FALSE(App().consoles.mainConsole.boxText().contains("Kestrel-42x")) << App().consoles.mainConsole.boxText().toStdString();
 }
 
 } // namespace

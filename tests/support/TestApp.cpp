@@ -10,10 +10,10 @@ TestHome::TestHome()
 {
     ResetAppState();
     AppState& app = App();
-    app.applicationFolder = folder.path();
-    app.dialogs = &dialogs;
-    app.clock = &clock;
-    app.beep = [this] { ++beeps; };
+    app.paths.applicationFolder = folder.path();
+    app.services.dialogs = &dialogs;
+    app.services.clock = &clock;
+    app.services.beep = [this] { ++beeps; };
 }
 
 TestHome::~TestHome() { ResetAppState(); }

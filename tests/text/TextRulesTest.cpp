@@ -5,6 +5,7 @@
 
 #include "FileHandlers.h"
 #include "FormHelpers.h"
+#include "MiscUtilities.h"
 #include "ParsePreferences.h"
 #include "POP3Commands.h"
 #include "QtPrinting.h"
@@ -52,13 +53,13 @@ QByteArray Written(const QByteArray& writer, const QByteArray& text)
         { "line", { WriteMainConsoleLine, WriteSendConsoleLine } }, { "append", { AppendMainConsole, AppendSendConsole } },
         { "status", { SetMainStatus, SetSendStatus } } };
     QByteArrayList shown;
-    for (Console* own : { &App().mainConsole, &App().sendConsole }) {
-        Console* other = own == &App().mainConsole ? &App().sendConsole : &App().mainConsole;
+    for (Console* own : { &App().consoles.mainConsole, &App().consoles.sendConsole }) {
+        Console* other = own == &App().consoles.mainConsole ? &App().consoles.sendConsole : &App().consoles.mainConsole;
         for (Console* console : { own, other }) {
             console->setBoxText({});
             console->setStatusText({});
         }
-        (own == &App().mainConsole ? writers.at(writer).first : writers.at(writer).second)(text);
+        (own == &App().consoles.mainConsole ? writers.at(writer).first : writers.at(writer).second)(text);
         shown.append(own->boxText() + '|' + own->statusText() + other->boxText() + other->statusText());
     }
     return shown[0] == shown[1] ? shown[0] : "main " + shown[0] + ", compose " + shown[1];
@@ -105,7 +106,7 @@ const std::map<QByteArray, Rule> Rules = {
     { "GetPreference",
         [](auto& fileText, auto& key) {
             EXPECT_EQ(write_f(AppFilePath(QStringLiteral("preferences.txt")), fileText), "");
-            App().PreferencesText.clear(); // read the file afresh
+            App().prefs.PreferencesText.clear(); // read the file afresh
             return GetPreference(key);
         } },
 };
@@ -152,40 +153,40 @@ TEST_F(TextRules, PreferencesAreWrittenWholeWithPasswordsOnlyWhenSaved)
 {
     EXPECT_EQ(GetPreference("user"), "");
     AppState& app = App();
-    app.ReceiveUser = "joe";
-    app.SendUser = "joe2";
-    app.ReceivePassword = "rpw";
-    app.SaveReceivePassword = "N";
-    app.RetrieveIntervalMs = 300000;
+    app.prefs.ReceiveUser = "joe";
+    app.prefs.SendUser = "joe2";
+    app.prefs.ReceivePassword = "rpw";
+    app.prefs.SaveReceivePassword = "N";
+    app.autoretrieve.RetrieveIntervalMs = 300000;
     ASSERT_TRUE(WritePreferences());
     EXPECT_EQ(ReadAppFile("preferences.txt"), Fixture("text/preferences_joe.txt"));
     EXPECT_EQ(FileMode(AppPath("preferences.txt")), 0600u);
     // The file is read by the first lookup only (a missing one as empty), not again.
     EXPECT_EQ(GetPreference("user"), "");
 
-    app.SendPassword = "spw";
-    app.POP3UserPassword = "lpw";
-    app.SaveReceivePassword = app.SaveSendPassword = app.POP3UserSavePassword = "Y";
-    app.ReceiveServer = "pop.example.net";
-    app.SendServer = "smtp.example.net";
-    app.RetrieveIntervalMs = 90000;
-    app.POP3User = "local";
-    app.POP3UserFolder = "/home/joe/mail";
-    app.POP3RunsAtStartup = app.POP3DeleteIfRequested = "Y";
+    app.prefs.SendPassword = "spw";
+    app.prefs.POP3UserPassword = "lpw";
+    app.prefs.SaveReceivePassword = app.prefs.SaveSendPassword = app.prefs.POP3UserSavePassword = "Y";
+    app.prefs.ReceiveServer = "pop.example.net";
+    app.prefs.SendServer = "smtp.example.net";
+    app.autoretrieve.RetrieveIntervalMs = 90000;
+    app.prefs.POP3User = "local";
+    app.prefs.POP3UserFolder = "/home/joe/mail";
+    app.prefs.POP3RunsAtStartup = app.prefs.POP3DeleteIfRequested = "Y";
     ASSERT_TRUE(WritePreferences());
     EXPECT_EQ(ReadAppFile("preferences.txt"), Fixture("text/preferences_all_saved.txt"));
 
     for (const QByteArray flag : { "y", "YES", " Y", "" }) {
-        app.SaveReceivePassword = app.SaveSendPassword = app.POP3UserSavePassword = flag;
+        app.prefs.SaveReceivePassword = app.prefs.SaveSendPassword = app.prefs.POP3UserSavePassword = flag;
         EXPECT_FALSE(PreferencesFileText().contains("pw")) << "flag " << flag.constData();
     }
 }
 
 TEST_F(TextRules, PreferencesWriteFailuresAreShownAndLeaveNoTemporary)
 {
-    App().applicationFolder = AppPath("gone");
+    App().paths.applicationFolder = AppPath("gone");
     EXPECT_FALSE(WritePreferences());
-    App().applicationFolder = folder.path();
+    App().paths.applicationFolder = folder.path();
     const QDir home(folder.path());
     ASSERT_TRUE(home.mkpath("preferences.txt/keep"));
     EXPECT_FALSE(WritePreferences());

@@ -49,21 +49,21 @@
 namespace {
 
 // The values start-up loads and the settings windows store, by their preference keys.
-const std::pair<const char*, QByteArray AppState::*> StoredValues[] = { { "user", &AppState::ReceiveUser },
-    { "password", &AppState::ReceivePassword }, { "save_password", &AppState::SaveReceivePassword },
-    { "server", &AppState::ReceiveServer }, { "send user", &AppState::SendUser },
-    { "send password", &AppState::SendPassword }, { "save_send_password", &AppState::SaveSendPassword },
-    { "send server", &AppState::SendServer }, { "POP3User", &AppState::POP3User },
-    { "POP3UserPassword", &AppState::POP3UserPassword }, { "POP3UserSavePassword", &AppState::POP3UserSavePassword },
-    { "POP3UserFolder", &AppState::POP3UserFolder }, { "POP3RunsAtStartup", &AppState::POP3RunsAtStartup },
-    { "POP3_delete_message_if_client_requested", &AppState::POP3DeleteIfRequested } };
+const std::pair<const char*, QByteArray AppState::Preferences::*> StoredValues[] = { { "user", &AppState::Preferences::ReceiveUser },
+    { "password", &AppState::Preferences::ReceivePassword }, { "save_password", &AppState::Preferences::SaveReceivePassword },
+    { "server", &AppState::Preferences::ReceiveServer }, { "send user", &AppState::Preferences::SendUser },
+    { "send password", &AppState::Preferences::SendPassword }, { "save_send_password", &AppState::Preferences::SaveSendPassword },
+    { "send server", &AppState::Preferences::SendServer }, { "POP3User", &AppState::Preferences::POP3User },
+    { "POP3UserPassword", &AppState::Preferences::POP3UserPassword }, { "POP3UserSavePassword", &AppState::Preferences::POP3UserSavePassword },
+    { "POP3UserFolder", &AppState::Preferences::POP3UserFolder }, { "POP3RunsAtStartup", &AppState::Preferences::POP3RunsAtStartup },
+    { "POP3_delete_message_if_client_requested", &AppState::Preferences::POP3DeleteIfRequested } };
 
 QByteArray Stored(const TestHome& home)
 {
     QByteArray stored;
     for (const auto& [key, value] : StoredValues)
-        stored += key + ('=' + App().*value) + "\r\n";
-    stored += "served folder=" + App().POP3MailBoxPath.toUtf8() + "\r\n";
+        stored += key + ('=' + App().prefs.*value) + "\r\n";
+    stored += "served folder=" + App().paths.POP3MailBoxPath.toUtf8() + "\r\n";
     QStringList entries;
     QDirIterator it(home.folder.path(), QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     while (it.hasNext())
@@ -154,7 +154,7 @@ void Play(const Scenario& scenario, const QByteArray& way)
 {
     TestHome home;
     ::umask(022); // the modes of what the test lays out, as listed in "stored"
-    App().POP3ServerPort = 0; // any free port, not 110
+    App().localServer.POP3ServerPort = 0; // any free port, not 110
     for (const QByteArray& line : scenario.Lines("given")) {
         const QString path = QString::fromUtf8(line.left(line.indexOf('\t')));
         QDir(home.folder.path()).mkpath(QFileInfo(path).path());
@@ -170,7 +170,7 @@ void Play(const Scenario& scenario, const QByteArray& way)
     ProtocolObjects objects;
     // The local server started or stopped, the compose window's send made.
     const auto settled = [&] {
-        return App().POP3ServerState != "S" && App().POP3ServerState != "F"
+        return App().localServer.POP3ServerState != "S" && App().localServer.POP3ServerState != "F"
             && !(objects.composeWindow && objects.composeWindow->tmrSend.isActive());
     };
     const auto play = [&](QDialog* modal) {
@@ -185,7 +185,7 @@ void Play(const Scenario& scenario, const QByteArray& way)
         }
     };
     home.dialogs.whileModal = [&](QDialog& shown) {
-        outcome += App().UserFormOpen ? "; the account window" : "; a window";
+        outcome += App().lifecycle.UserFormOpen ? "; the account window" : "; a window";
         play(&shown);
         outcome += shown.isVisible() ? " stays open" : shown.result() == QDialog::Accepted ? " is set" : " is cancelled";
     };
@@ -199,14 +199,14 @@ void Play(const Scenario& scenario, const QByteArray& way)
     play(nullptr);
     EXPECT_TRUE(WaitFor(settled));
 
-    scenario.ExpectOutcome(App().mainConsole.boxText(), home.folder.path(), home.dialogs, App().mainConsole.statusColour());
-    EXPECT_EQ(App().sendConsole.boxText(), scenario.Section("send console"));
+    scenario.ExpectOutcome(App().consoles.mainConsole.boxText(), home.folder.path(), home.dialogs, App().consoles.mainConsole.statusColour());
+    EXPECT_EQ(App().consoles.sendConsole.boxText(), scenario.Section("send console"));
     EXPECT_EQ(seen, scenario.Section("seen"));
     EXPECT_EQ(Stored(home), scenario.Section("stored"));
     EXPECT_EQ((runs ? "runs" : "ends") + QByteArray(main.Timer1.isActive() ? " with its clock" : "")
-            + (App().POP3ServerState == "L" ? ", its local server listening" : "")
+            + (App().localServer.POP3ServerState == "L" ? ", its local server listening" : "")
             + (objects.composeWindow && objects.composeWindow->isVisible() ? ", composing" : "") + outcome
-            + (App().UserFormOpen ? "; the account window still taken for open" : ""),
+            + (App().lifecycle.UserFormOpen ? "; the account window still taken for open" : ""),
         scenario.Setting("outcome"));
 }
 
@@ -255,12 +255,12 @@ TEST(RetrieveInterval, TheBoxSetsAndStoresItByItsRules)
         SCOPED_TRACE(row.join('|').toStdString());
         TestHome home;
         frmMain window;
-        App().RetrieveIntervalMs = 300000;
-        App().NextRetrieveTick = 4242;
+        App().autoretrieve.RetrieveIntervalMs = 300000;
+        App().autoretrieve.NextRetrieveTick = 4242;
         NoteNewMail();
         home.dialogs.textAnswers.enqueue(QString::fromUtf8(row[0]));
         if (row[2].isEmpty()) // the box closed because the program is closing: no answer of the user's
-            home.dialogs.whileOpen = [](const ShownDialog&) { App().closing = true; };
+            home.dialogs.whileOpen = [](const ShownDialog&) { App().lifecycle.closing = true; };
 
         window.mnuSetRetrievalInterval->trigger();
 
@@ -268,12 +268,12 @@ TEST(RetrieveInterval, TheBoxSetsAndStoresItByItsRules)
         EXPECT_EQ(box.title + '|' + box.text,
             "SET AUTORETRIEVE|Please enter interval in minutes.\r\nZero value will disable autoretrieve.");
         EXPECT_EQ(home.dialogs.Texts().mid(1).join('|'), QString::fromUtf8(row.value(4)));
-        EXPECT_EQ(App().RetrieveIntervalMs, row[1].toInt());
-        EXPECT_EQ(App().NextRetrieveTick, 4242);
-        EXPECT_EQ(App().mainConsole.boxText(),
+        EXPECT_EQ(App().autoretrieve.RetrieveIntervalMs, row[1].toInt());
+        EXPECT_EQ(App().autoretrieve.NextRetrieveTick, 4242);
+        EXPECT_EQ(App().consoles.mainConsole.boxText(),
             row[2].isEmpty() ? "" : ":\"Since last attention counter\" is reset to 0.\r\n:" + row[2] + "\r\n");
         EXPECT_EQ(window.txtStatus->palette().color(QPalette::Base).name(), row[2].isEmpty() ? "#80ffff" : "#c0c0c0");
-        EXPECT_EQ(App().SinceLastAttentionCounter, row[2].isEmpty() ? 1 : 0);
+        EXPECT_EQ(App().autoretrieve.SinceLastAttentionCounter, row[2].isEmpty() ? 1 : 0);
         const QString stored = QString::fromUtf8(home.ReadAppFile("preferences.txt"));
         EXPECT_EQ(QRegularExpression("\r\nretrieve interval=([^\r]*)\r\n").match(stored).captured(1), row[3]);
     }
@@ -285,9 +285,9 @@ TEST_F(MainWindowTest, TheAutoretrieveClockFiresOnlyOnceTheDeadlineHasPassed)
     for (const QByteArrayList& row : FixtureRows("windows/autoretrieve-clock.txt")) {
         SCOPED_TRACE(row.join(' ').toStdString());
         clock.tickMs = row[1].toLongLong();
-        App().RetrieveIntervalMs = row[2].toInt();
+        App().autoretrieve.RetrieveIntervalMs = row[2].toInt();
         row[0] == "tick" ? window.Timer1Tick() : window.mnuReceiveMail->trigger();
-        EXPECT_EQ(App().NextRetrieveTick, row[3].toLongLong());
+        EXPECT_EQ(App().autoretrieve.NextRetrieveTick, row[3].toLongLong());
         EXPECT_EQ(retrievals, row[4].toInt());
     }
 }
@@ -304,7 +304,7 @@ TEST_F(MainWindowTest, TheBoxesShowNewMailAndTheIconReceiving)
 
     EXPECT_EQ(window.txtStatus->text(), "New mail");
     EXPECT_EQ(beeps, 2);
-    EXPECT_EQ(App().SinceLastAttentionCounter, 2);
+    EXPECT_EQ(App().autoretrieve.SinceLastAttentionCounter, 2);
     // The caret at the start of the last line keeps the box scrolled to it.
     EXPECT_EQ(window.txtConsole->toPlainText(), ":one\n:New mail\nsecond line\n");
     EXPECT_EQ(window.txtConsole->textCursor().position(), 15);
@@ -323,17 +323,17 @@ TEST_F(MainWindowTest, AutoretrieveRunsTheRetrievalOneIntervalAfterStartUp)
             + QByteArray::number(server.serverPort()) + "\r\n");
     ProtocolObjects objects;
     Main(window, objects);
-    ASSERT_TRUE(WaitFor([] { return App().NextRetrieveTick != 0; }));
-    EXPECT_EQ(App().NextRetrieveTick, clock.tickMs + 60000);
+    ASSERT_TRUE(WaitFor([] { return App().autoretrieve.NextRetrieveTick != 0; }));
+    EXPECT_EQ(App().autoretrieve.NextRetrieveTick, clock.tickMs + 60000);
 
     clock.tickMs += 60001;
-    EXPECT_TRUE(WaitFor([] { return App().mainConsole.boxText().contains("<-ERR not now\r\n"); }));
+    EXPECT_TRUE(WaitFor([] { return App().consoles.mainConsole.boxText().contains("<-ERR not now\r\n"); }));
 }
 
 TEST_F(MainWindowTest, AnUnexpectedErrorAtStartUpIsReportedAndTheWindowStays)
 {
     // A console full enough to spill, and a console.txt that cannot be written.
-    App().mainConsole.setBoxText(QByteArray(10001, 'x'));
+    App().consoles.mainConsole.setBoxText(QByteArray(10001, 'x'));
     QDir(folder.path()).mkpath("console.txt/blocked");
     ProtocolObjects objects;
 
@@ -356,12 +356,12 @@ TEST(Viewer, TheCaptionNamesTheFile)
 TEST(Viewer, ViewTellsWhenTheInboxIsNoFolder)
 {
     TestHome home;
-    App().InBoxPath = home.AppPath("InBox");
+    App().paths.InBoxPath = home.AppPath("InBox");
     ViewMail(nullptr);
     home.WriteAppFile("InBox", "");
     ViewMail(nullptr);
     const QStringList texts { "Mail folder\r\n%1\r\ndoes not exist.", "File \r\n%1\r\nis not a Mail Folder." };
-    EXPECT_EQ(home.dialogs.Texts(), QStringList(texts).replaceInStrings("%1", App().InBoxPath));
+    EXPECT_EQ(home.dialogs.Texts(), QStringList(texts).replaceInStrings("%1", App().paths.InBoxPath));
 }
 
 } // namespace

@@ -31,7 +31,6 @@
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDir>
-#include <QRegularExpression>
 #include <QTcpServer>
 
 namespace {
@@ -162,8 +161,7 @@ class ServerScenario : public ::testing::TestWithParam<QString> {};
 
 TEST_P(ServerScenario, GoesAsWrittenDown) { ServerRun("engines/pop3server/" + GetParam()).Run(); }
 
-INSTANTIATE_TEST_SUITE_P(Engines, ServerScenario, ::testing::ValuesIn(ScenarioFiles("engines/pop3server")),
-    [](const auto& info) { return QString(info.param).chopped(4).replace(QRegularExpression("[^A-Za-z0-9]"), "_").toStdString(); });
+INSTANTIATE_TEST_SUITE_P(Engines, ServerScenario, ::testing::ValuesIn(ScenarioFiles("engines/pop3server")), ScenarioTestName);
 
 TEST(POP3ServerSocket, AStartOnATakenPortStopsTheServer)
 {

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QMap>
+#include <QRegularExpression>
 
 namespace {
 
@@ -110,4 +111,9 @@ void Scenario::ExpectOutcome(const QByteArray& console, const QString& folder, c
 QStringList ScenarioFiles(const QString& folder)
 {
     return QDir(QStringLiteral(WRENPOST_FIXTURES) + QLatin1Char('/') + folder).entryList(QDir::Files, QDir::Name);
+}
+
+std::string ScenarioTestName(const ::testing::TestParamInfo<QString>& info)
+{
+    return QString(info.param).chopped(4).replace(QRegularExpression("[^A-Za-z0-9]"), "_").toStdString();
 }

@@ -15,6 +15,8 @@
 
 #include "FakeDialogs.h"
 
+#include <gtest/gtest.h>
+
 #include <QByteArrayList>
 #include <QRgb>
 #include <QStringList>
@@ -41,3 +43,6 @@ private:
 
 // The names of the scenario files in a fixture folder ("engines/send"), sorted.
 QStringList ScenarioFiles(const QString& folder);
+
+// A scenario file's name as a test's name: letters and digits.
+std::string ScenarioTestName(const ::testing::TestParamInfo<QString>& info);

@@ -1,0 +1,21 @@
+#pragma once
+// The client sessions run as a hand-written scenario says (see Scenario.h): a sender or a
+// retriever in a fresh home, against a scripted peer, checked against everything written down.
+// The peer's actions in the script: "again" (a second call while the first waits; the console
+// shows it added nothing), "inbox-gone", and those the caller adds.
+
+#include "FakeProgress.h"
+#include "Scenario.h"
+#include "ScriptedPeer.h"
+#include "TestApp.h"
+
+#include <functional>
+#include <map>
+
+// Further actions a script may name, by name; "after", when given, runs once the session has
+// returned, before the checks.
+using SessionActions = std::map<QByteArray, std::function<void()>>;
+
+// Sends (or retrieves) as the scenario file says; `pieceSize` cuts each reply (0: whole).
+void SendAsWritten(const QString& fixture, int pieceSize = 0, const SessionActions& actions = {});
+void RetrieveAsWritten(const QString& fixture, int pieceSize = 0, const SessionActions& actions = {});

@@ -33,14 +33,15 @@ QString ClosingText() { return QStringLiteral("The program is closing."); }
 
 void ReportSessionFailure(Console& console, const QString& module, const QString& function)
 {
-    PassOverFailure([&] {
-        console.setStatusColour(StatusColour::Red);
-        if (App().lastError.LastErrNumber == SocketErrors::AddressNotAvailable) {
-            ConsoleWriters::Note(console, "No Connection to Internet.");
-            App().services.dialogs->MsgBox(QStringLiteral("No Connection to Internet."), MsgBoxStyle::OkOnly);
-            return;
-        }
-        ConsoleWriters::Note(console, QByteArray::number(App().lastError.LastErrNumber) + ' ' + Text8::FromDisplay(App().lastError.LastErrDescription));
-        ReportSpecificException(MsgBoxStyle::Critical, module, function, QString());
-    });
+    console.setStatusColour(StatusColour::Red);
+    // A note that cannot be written (the console log full, say) does not keep the user from
+    // learning of the failure.
+    const AppState::LastError& error = App().lastError;
+    if (error.LastErrNumber == SocketErrors::AddressNotAvailable) {
+        PassOverFailure([&] { ConsoleWriters::Note(console, "No Connection to Internet."); });
+        App().services.dialogs->MsgBox(QStringLiteral("No Connection to Internet."), MsgBoxStyle::OkOnly);
+        return;
+    }
+    PassOverFailure([&] { ConsoleWriters::Note(console, QByteArray::number(error.LastErrNumber) + ' ' + Text8::FromDisplay(error.LastErrDescription)); });
+    ReportSpecificException(MsgBoxStyle::Critical, module, function, QString());
 }

@@ -53,7 +53,6 @@ frmUser::frmUser(QWidget* parent)
     TakeKeysOf({ txtUserName, txtPassword, txtServer, txtSendUser, txtSendPassword, txtSendServer });
 
     AppState& app = App();
-    app.lifecycle.UserFormOpen = true;
     ResetAttentionCounter();
     txtUserName->setText(Text8::ToDisplay(app.prefs.ReceiveUser));
     txtPassword->setText(Text8::ToDisplay(app.prefs.ReceivePassword));
@@ -63,6 +62,9 @@ frmUser::frmUser(QWidget* parent)
     txtSendServer->setText(Text8::ToDisplay(app.prefs.SendServer));
     chkSaveToDisk->setChecked(app.prefs.SaveReceivePassword == "Y");
     chkSendSaveToDisk->setChecked(app.prefs.SaveSendPassword == "Y");
+    // Taken for open only once the window stands: a window that failed to load (its note could
+    // not be written) would otherwise turn every later send and retrieval away.
+    app.lifecycle.UserFormOpen = true;
 }
 
 frmUser::~frmUser() { App().lifecycle.UserFormOpen = false; }

@@ -1,9 +1,13 @@
 // The real program in a folder of its own (its application folder), ended by the signals a
 // logout or a terminal sends.
+#include "Clock.h"
 #include "TestApp.h"
+
+#include <QCoreApplication>
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -60,6 +64,31 @@ TEST(Executable, SignalWhileTheFolderBoxIsOpenKeepsTheOldLog)
     };
     EXPECT_EQ(EndWith(home, SIGTERM, aSecondLater), 1);
     EXPECT_EQ(ReadFile(home.filePath("console.txt")), "the run before");
+}
+
+// The tick counts on while the machine sleeps, as a count since the system started does: in a
+// time namespace whose machine slept a day, the tick runs a day ahead of the monotonic clock.
+TEST(SystemClock, CountsTheTimeTheMachineSlept)
+{
+    const auto monotonicMs = [] {
+        timespec now {};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    };
+    if (qEnvironmentVariableIsSet("WRENPOST_TICK_AHEAD")) {
+        std::printf("ahead=%lld\n", SystemClock().TickMs() - monotonicMs());
+        return;
+    }
+    QProcess slept;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("WRENPOST_TICK_AHEAD", "1");
+    slept.setProcessEnvironment(environment);
+    slept.start("unshare", { "--time", "--boottime", "86400", QCoreApplication::applicationFilePath(),
+                               "--gtest_filter=SystemClock.CountsTheTimeTheMachineSlept" });
+    ASSERT_TRUE(slept.waitForFinished()) << slept.errorString().toStdString();
+    const QString output = QString::fromLatin1(slept.readAllStandardOutput());
+    EXPECT_NEAR(QRegularExpression("ahead=(-?\\d+)").match(output).captured(1).toLongLong(), 86400 * 1000, 1000)
+        << output.toStdString() << slept.readAllStandardError().toStdString();
 }
 
 } // namespace

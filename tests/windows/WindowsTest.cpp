@@ -32,6 +32,7 @@
 #include "ProtocolObjects.h"
 #include "QtPrinting.h"
 #include "Scenario.h"
+#include "SessionRun.h"
 #include "StartUp.h"
 #include "TestApp.h"
 #include "frmFile.h"
@@ -39,6 +40,7 @@
 #include "frmPOP3User.h"
 #include "frmSend.h"
 #include "frmUser.h"
+#include "modConsole.h"
 #include "modMain.h"
 
 #include <QTcpServer>
@@ -342,6 +344,50 @@ TEST_F(MainWindowTest, AnUnexpectedErrorAtStartUpIsReportedAndTheWindowStays)
     EXPECT_TRUE(dialogs.Texts().value(0).endsWith("\r\nIn StartUp Main Module."));
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(window.Timer1.isActive());
+}
+
+// An error while the account window opens (here the console cannot spill) is reported as the
+// menu's, like every menu's, and the program goes on.
+TEST_F(MainWindowTest, TheUserMenuReportsItsErrorsLikeEveryMenu)
+{
+    App().consoles.mainConsole.setBoxText(QByteArray(10001, 'x'));
+    QDir(folder.path()).mkpath("console.txt/blocked");
+    window.mnuUser->trigger();
+    EXPECT_TRUE(dialogs.Texts().value(0).startsWith("EXCEPTION 21\r\n")) << dialogs.Texts().join('|').toStdString();
+    EXPECT_TRUE(dialogs.Texts().value(0).endsWith("\r\nIn frmMain menu &User."));
+    EXPECT_FALSE(App().lifecycle.UserFormOpen);
+}
+
+// The user closes the program while a session waits (tests/fixtures/windows/closing): the close
+// is held until the session has ended through its own path, then the consoles go to console.txt.
+TEST(ProgramClosing, MidSessionLosesNothing)
+{
+    for (const auto run : { &SendAsWritten, &RetrieveAsWritten }) {
+        std::optional<frmMain> window;
+        const SessionActions actions { { "close-window",
+                                           [&window] {
+                                               window.emplace();
+                                               window->closeComposeWindow = [] { SaveConsoleToLog(App().consoles.sendConsole); };
+                                               window->show();
+                                               QTimer::singleShot(0, &*window, &QWidget::close);
+                                           } },
+            { "after", [&window] { EXPECT_TRUE(WaitFor([&window] { return !window->isVisible(); })); } } };
+        run(run == &SendAsWritten ? "windows/closing/mid-send.txt" : "windows/closing/mid-retrieval.txt", 0, actions);
+    }
+}
+
+// The compose window's console pane is grey, and a window shown anew stands centred again.
+TEST(ComposeWindow, ShownAnewItIsCentredAgainItsConsoleGrey)
+{
+    TestHome home;
+    frmSend compose;
+    compose.ShowWindow();
+    const QPoint centred = compose.pos();
+    compose.move(centred + QPoint(40, 30));
+    compose.Unload();
+    compose.ShowWindow();
+    EXPECT_EQ(compose.pos(), centred);
+    EXPECT_EQ(compose.txtConsole->palette().color(QPalette::Base), QColor(192, 192, 192));
 }
 
 TEST(Viewer, TheCaptionNamesTheFile)

@@ -3,7 +3,7 @@
 
     pop3_fetch.py HOST PORT USER PASSWORD [EXPECTED_FOLDER]
 
-bench/run.sh runs this same script against Wrenpost's local server and against dovecot. It
+bench/run.py runs this same script against Wrenpost's local server and against dovecot. It
 prints "key=value" lines: session_ms (from before the connect to the end of QUIT's reply),
 messages, bytes (as poplib returns them: lines without their ends), commands (the command
 lines sent). With EXPECTED_FOLDER it then checks, outside the timed part, that the messages

@@ -9,9 +9,9 @@
 namespace {
 
 class SendScenario : public ::testing::TestWithParam<QString> {};
-class RetrieveScenario : public ::testing::TestWithParam<QString> {};
-
 TEST_P(SendScenario, GoesAsWrittenDown) { SendAsWritten("engines/send/" + GetParam()); }
+
+class RetrieveScenario : public ::testing::TestWithParam<QString> {};
 TEST_P(RetrieveScenario, GoesAsWrittenDown) { RetrieveAsWritten("engines/retrieve/" + GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(Engines, SendScenario, ::testing::ValuesIn(ScenarioFiles("engines/send")), ScenarioTestName);

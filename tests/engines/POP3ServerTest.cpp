@@ -33,6 +33,9 @@
 #include <QDir>
 #include <QTcpServer>
 
+#include <functional>
+#include <map>
+
 namespace {
 
 class ServerRun : public TestHome {
@@ -92,38 +95,27 @@ private:
             Deliver();
         else if (!atOnce)
             Settle();
-        if (verb == "put")
-            WriteAppFile("MailFolder/POP3MailBox/" + path, bytes);
-        else if (verb == "write")
-            WriteAppFile(path, bytes);
-        else if (verb == "mkdir")
-            QDir(AppPath("")).mkpath(operand);
-        else if (verb == "send")
-            transceiver.injectFromPeer(Unescaped(operand));
-        else if (verb == "repeat")
-            transceiver.injectFromPeer(bytes.repeated(path.toInt()));
-        else if (verb == "run")
-            server.Run();
-        else if (verb == "stop")
-            server.Stop();
-        else if (verb == "connect")
-            listener.requestConnection(++mRequests);
-        else if (verb == "knock")
-            emit listener.ConnectionRequest(++mRequests);
-        else if (verb == "close")
-            transceiver.peerCloses();
-        else if (verb == "error")
-            transceiver.raiseError(operand.toInt());
-        else if (verb == "listen-error")
-            listener.raiseError(operand.toInt());
-        else if (verb == "data-error")
-            transceiver.getDataError = operand.toInt();
-        else if (verb == "step")
-            server.ProcessDialog();
-        else if (verb == "set-state")
-            App().localServer.POP3ServerState = operand;
-        else if (verb == "state") // reached now, or at a tick of the clock
-            EXPECT_TRUE(WaitFor([&] { return App().localServer.POP3ServerState == operand; }, 1000)) << App().localServer.POP3ServerState.constData();
+        const std::map<QByteArray, std::function<void()>> actions {
+            { "put", [&] { WriteAppFile("MailFolder/POP3MailBox/" + path, bytes); } },
+            { "write", [&] { WriteAppFile(path, bytes); } },
+            { "mkdir", [&] { QDir(AppPath("")).mkpath(operand); } },
+            { "send", [&] { transceiver.injectFromPeer(Unescaped(operand)); } },
+            { "repeat", [&] { transceiver.injectFromPeer(bytes.repeated(path.toInt())); } },
+            { "run", [&] { server.Run(); } },
+            { "stop", [&] { server.Stop(); } },
+            { "connect", [&] { listener.requestConnection(++mRequests); } },
+            { "knock", [&] { emit listener.ConnectionRequest(++mRequests); } },
+            { "close", [&] { transceiver.peerCloses(); } },
+            { "error", [&] { transceiver.raiseError(operand.toInt()); } },
+            { "listen-error", [&] { listener.raiseError(operand.toInt()); } },
+            { "data-error", [&] { transceiver.getDataError = operand.toInt(); } },
+            { "step", [&] { server.ProcessDialog(); } },
+            { "set-state", [&] { App().localServer.POP3ServerState = operand; } },
+            // Reached now, or at a tick of the clock.
+            { "state", [&] { EXPECT_TRUE(WaitFor([&] { return App().localServer.POP3ServerState == operand; }, 1000)); } },
+        };
+        if (actions.contains(verb))
+            actions.at(verb)();
         else
             ADD_FAILURE() << "unknown action " << verb.constData();
         mSettle = !atOnce && verb != "state";

@@ -171,7 +171,6 @@ void Initialize()
     app.prefs.POP3UserPassword = "p";
     app.services.dialogs = &setup->dialogs;
     app.services.clock = &setup->clock;
-    app.services.beep = [] {};
     QObject::connect(&app.consoles.mainConsole, &Console::boxChanged, &CheckLatestConsoleLine);
 }
 

@@ -70,8 +70,7 @@ protected:
     // preferences.txt from a fixture, its @SERVER@ filled in.
     void WritePreferences(const QString& fixture, const QByteArray& server) const
     {
-        QFile file(Path(QStringLiteral("preferences.txt")));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(Fixture(fixture).replace("@SERVER@", server)) > 0);
+        ASSERT_TRUE(WriteFile(Path(QStringLiteral("preferences.txt")), Fixture(fixture).replace("@SERVER@", server)));
     }
 
     void Start() { program.process.start(Path(QStringLiteral("wrenpost")), {}); }

@@ -87,17 +87,6 @@ TEST_F(SmtpPeerTest, EachMessageArrivesAsWrittenAndItsCopyIsKept)
     EXPECT_EQ(dialogs.Texts(), QStringList());
 }
 
-TEST_F(SmtpPeerTest, RefusedRecipientStoresNothingAndSaysWhy)
-{
-    const int accepted = peer->Count();
-    EXPECT_EQ(Send(QStringLiteral("refused"), "nobody@example.test", {}, "Hello", "Anyone there?"), QStringList());
-    EXPECT_EQ(peer->Count(), accepted);
-    EXPECT_EQ(App().consoles.sendConsole.statusColour(), qRgb(255, 0, 0));
-    const QByteArray console = App().consoles.sendConsole.boxText();
-    EXPECT_TRUE(console.contains("\r\n:No Expected Code: 550 5.1.1 no such user\r\n")) << console.toStdString();
-    EXPECT_FALSE(console.contains(">data")) << console.toStdString();
-}
-
 // --- MailRetriever and dovecot: each test leaves the mailbox empty. An inbox file is the lines
 // as dovecot sends them, joined by CR LF, each line's stuffing dot removed, then "." CR LF.
 

@@ -13,12 +13,6 @@
 
 namespace {
 
-bool WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 // Hands a file or folder to the user dovecot reads the mail as.
 bool GiveToMailUser(const QString& path)
 {

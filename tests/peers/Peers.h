@@ -27,7 +27,7 @@ struct ChildProcess {
 
 // aiosmtpd (smtp_capture.py) keeping the N-th message it accepts in its folder as it crossed
 // the wire: N.envelope the client's command lines through DATA, N.data the content through its
-// "." line. It refuses RCPT TO nobody@example.test, and greets with a fixed name. (postfix's
+// "." line. It greets with a fixed name. (postfix's
 // smtp-sink dumps with LF line ends and a Received line of its own: no byte for byte.)
 struct SmtpCapture : ChildProcess {
     QString Start();

@@ -22,12 +22,6 @@ class CapturingSMTP(SMTP):
 class CaptureHandler:
     count = 0
 
-    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
-        if address == "nobody@example.test":
-            return "550 5.1.1 no such user"
-        envelope.rcpt_tos.append(address)
-        return "250 OK"
-
     async def handle_DATA(self, server, session, envelope):
         transaction = TRANSACTION.match(server.wire)
         server.wire = server.wire[transaction.end():]

@@ -16,14 +16,12 @@ public:
     {
         now = now.addMSecs(ms);
         tickMs += ms;
-        ++sleeps;
     }
 
     QDateTime now = QDateTime(QDate(2026, 12, 6), QTime(9, 30, 0));
     int utcOffsetSeconds = 0;
     qint64 tickMs = 1000;
     bool ticking = false;
-    int sleeps = 0;
 
 private:
     QElapsedTimer mSinceStart;

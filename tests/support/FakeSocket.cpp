@@ -10,8 +10,6 @@ void FakeSocket::Connect()
     onConnect();
 }
 
-void FakeSocket::Listen() { state = SocketState::Listening; }
-
 void FakeSocket::Accept(qintptr)
 {
     state = SocketState::Connected;
@@ -38,8 +36,6 @@ QByteArray FakeSocket::GetData()
         throw AppError(getDataError, SocketErrors::Description(getDataError));
     return std::exchange(mReceived, QByteArray());
 }
-
-void FakeSocket::Close() { state = SocketState::Closed; }
 
 void FakeSocket::injectFromPeer(const QByteArray& bytes)
 {
@@ -73,5 +69,3 @@ void FakeSocket::requestConnection(qintptr requestID)
 {
     QTimer::singleShot(0, this, [this, requestID] { emit ConnectionRequest(requestID); });
 }
-
-QByteArray FakeSocket::takeWritten() { return std::exchange(mWritten, QByteArray()); }

@@ -17,18 +17,18 @@ public:
     qint64 BytesReceived() const override { return mReceived.size(); }
 
     void Connect() override;
-    void Listen() override;
+    void Listen() override { state = SocketState::Listening; }
     void Accept(qintptr requestID) override;
     void SendData(const QByteArray& data) override;
     QByteArray GetData() override;
-    void Close() override;
+    void Close() override { state = SocketState::Closed; }
 
     // The peer's side.
     void injectFromPeer(const QByteArray& bytes);
     void peerCloses();
     void raiseError(int number);
     void requestConnection(qintptr requestID);
-    QByteArray takeWritten();
+    QByteArray takeWritten() { return std::exchange(mWritten, QByteArray()); }
 
     // What Connect does (the scripted peer's connection, a refusal...).
     std::function<void()> onConnect;

@@ -50,11 +50,6 @@ Scenario::Scenario(const QString& fixture)
     }
 }
 
-bool Scenario::Has(const QByteArray& title) const
-{
-    return std::any_of(mSections.begin(), mSections.end(), [&](const auto& section) { return section.first == title; });
-}
-
 QByteArray Scenario::Section(const QByteArray& title) const
 {
     for (const auto& [name, bytes] : mSections)
@@ -105,7 +100,7 @@ void Scenario::ExpectOutcome(const QByteArray& console, const QString& folder, c
     for (const ShownDialog& dialog : dialogs.shown)
         shown.append((QByteArray::number(dialog.style) + ' ' + dialog.title.toUtf8()).trimmed() + '\n' + homeless(dialog.text.toUtf8()) + "\r\n");
     EXPECT_EQ(shown, expectedDialogs);
-    EXPECT_EQ(ColourName(status), Has("status") ? Lines("status").value(0) : "grey");
+    EXPECT_EQ(ColourName(status), Lines("status").value(0, "grey"));
 }
 
 QStringList ScenarioFiles(const QString& folder)

@@ -26,7 +26,6 @@ public:
     // Reads tests/fixtures/<fixture>.
     explicit Scenario(const QString& fixture);
 
-    bool Has(const QByteArray& title) const;
     // The section's bytes ("" when the file has none).
     QByteArray Section(const QByteArray& title) const;
     // The section's lines without their line ends.

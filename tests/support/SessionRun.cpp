@@ -13,7 +13,7 @@ namespace {
 // One session in a fresh home, as the scenario sets it up.
 class SessionRun : public TestHome {
 public:
-    explicit SessionRun(const QString& fixture) : scenario(fixture), peer(socket, scenario.Lines("script"))
+    SessionRun(const QString& fixture, int pieceSize) : scenario(fixture), peer(socket, scenario.Lines("script"))
     {
         clock.now = QDateTime(QDate(2026, 12, 5), QTime(3, 28, 43));
         clock.utcOffsetSeconds = -7 * 3600;
@@ -26,7 +26,7 @@ public:
         QDir(AppPath("")).mkpath("MailFolder/SentMessages");
         QDir(AppPath("")).mkpath("MailFolder/InBox");
         app.lifecycle.UserFormOpen = scenario.Setting("account-window") == "open";
-        peer.pieceSize = scenario.Setting("pieces").toInt();
+        peer.pieceSize = pieceSize ? pieceSize : scenario.Setting("pieces").toInt();
         const QByteArray connect = scenario.Setting("connect");
         if (connect == "refused")
             socket.onConnect = [this] { socket.raiseError(10061); };
@@ -90,9 +90,7 @@ public:
 
 void SendAsWritten(const QString& fixture, int pieceSize, const SessionActions& actions)
 {
-    SessionRun run(fixture);
-    if (pieceSize)
-        run.peer.pieceSize = pieceSize;
+    SessionRun run(fixture, pieceSize);
     const Scenario& s = run.scenario;
     App().prefs.SendServer = s.Setting("server");
     MailSender sender(run.socket, run.progress, App().consoles.sendConsole, App().services);
@@ -104,9 +102,7 @@ void SendAsWritten(const QString& fixture, int pieceSize, const SessionActions& 
 
 void RetrieveAsWritten(const QString& fixture, int pieceSize, const SessionActions& actions)
 {
-    SessionRun run(fixture);
-    if (pieceSize)
-        run.peer.pieceSize = pieceSize;
+    SessionRun run(fixture, pieceSize);
     AppState& app = App();
     app.prefs.ReceiveUser = "joe";
     app.prefs.ReceivePassword = " secret\t";

@@ -22,9 +22,13 @@ QString TestHome::AppPath(const QString& relative) const { return folder.filePat
 
 void TestHome::WriteAppFile(const QString& relative, const QByteArray& bytes) const
 {
-    QFile file(AppPath(relative));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
+    EXPECT_TRUE(WriteFile(AppPath(relative), bytes)) << relative.toStdString();
+}
+
+bool WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
 QByteArray TestHome::ReadAppFile(const QString& relative) const { return ReadFile(AppPath(relative)); }

@@ -37,6 +37,8 @@ QByteArray Fixture(const QString& name);
 
 // A whole file's bytes ("" when it cannot be read).
 QByteArray ReadFile(const QString& path);
+// Writes the file anew; false when it cannot.
+bool WriteFile(const QString& path, const QByteArray& bytes);
 
 // The permission bits of a file (0 when it is missing).
 unsigned FileMode(const QString& path);

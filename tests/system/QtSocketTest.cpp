@@ -104,12 +104,4 @@ TEST(QtSocket, ConnectFailuresAreReportedByNumber)
     }
 }
 
-TEST(QtSocket, StatesAreNamedAsTheConsoleShowsThem)
-{
-    QByteArray names;
-    for (int state = 0; state < 10; ++state)
-        names += SocketStateName(state).toLatin1() + '\n';
-    EXPECT_EQ(names, Fixture(QStringLiteral("system/socket-states.txt")));
-}
-
 } // namespace

@@ -12,6 +12,7 @@
 #include "ServerName.h"
 #include "TestApp.h"
 #include "email_Encoding.h"
+#include "frmFile.h"
 #include "modMain.h"
 #include "modSendForm.h"
 
@@ -103,6 +104,7 @@ const std::map<QByteArray, Rule> Rules = {
         } },
     { "CenteredFormRect", [](auto& sizes, auto&) { return Laid(CenteredFormRect, sizes); } },
     { "FittedControlRect", [](auto& sizes, auto&) { return Laid(FittedControlRect, sizes); } },
+    { "ViewerCaption", [](auto& path, auto&) { return ViewerCaption(QString::fromUtf8(path)).toUtf8(); } },
     { "GetPreference",
         [](auto& fileText, auto& key) {
             EXPECT_EQ(write_f(AppFilePath(QStringLiteral("preferences.txt")), fileText), "");
@@ -124,7 +126,7 @@ protected:
 TEST_F(TextRules, GiveTheTabledResults)
 {
     for (const char* table :
-        { "pop3-commands", "message-text", "console-writers", "server-names", "form-layout", "preference-lookup" })
+        { "pop3-commands", "message-text", "console-writers", "server-names", "form-layout", "preference-lookup", "viewer-captions" })
         for (const QByteArrayList& row : FixtureRows(QStringLiteral("text/%1.txt").arg(table))) {
             SCOPED_TRACE(table + (" " + ::testing::PrintToString(row)));
             const qsizetype nameEnd = row[0].contains(' ') ? row[0].indexOf(' ') : row[0].size();

@@ -29,19 +29,19 @@ protected:
     struct WaitRule {
         // The tick count after which the wait times out with `timeoutText`; when
         // `sinceLastArrival` is set, counted anew from each arrival of data.
-        qint64 limitMs;
-        QString timeoutText;
+        qint64 limitMs = 0;
+        QString timeoutText {};
         bool sinceLastArrival = false;
         // A code wait adds "Exception when waiting for dialog code." to a socket error's text.
         bool codeWait = true;
         // A close by the peer ends the wait with this text; empty: it does not end the wait.
-        QString peerClosedText;
+        QString peerClosedText {};
         // The progress shown after each yield (none: left as it is).
-        std::function<int()> progress;
+        std::function<int()> progress {};
         // Named in the error text of a failure caught while waiting; with `reportedIn`, the
         // failure is also shown in the EXCEPTION box as that function's.
-        QString failurePlace;
-        QString reportedIn;
+        QString failurePlace {};
+        QString reportedIn {};
     };
 
     // Yields until `arrived` says the awaited reply or message is there (checked before each

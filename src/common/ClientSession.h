@@ -3,12 +3,15 @@
 // events, the progress bar, the console they trace on, the error text of a failed step, one wait
 // for the peer that every step uses, and one finish that always closes the socket. A session
 // runs inside one call and yields to the event loop while it waits, so it guards itself against
-// a second call (Busy).
+// a second call (Busy). A session may speak TLS, from the first byte or after an upgrade its
+// protocol asks for; the console traces its start, what it came up with, or why it failed.
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <functional>
+
+#include "ServerName.h"
 
 class Console;
 class Progress;
@@ -19,6 +22,9 @@ class ClientSession : public QObject {
     Q_OBJECT
 public:
     bool Busy() const { return mBusy; }
+
+    // How long a reply from the peer, and TLS coming up, may take.
+    int replyWaitMs = 20000;
 
 protected:
     // The session traces on `console` and waits by `services`' clock; `module` names it in its
@@ -53,8 +59,16 @@ protected:
     // "Socket is in "STATE" state."; false, with the error text set, when the socket is still
     // connected: a connection left open is never reused, nothing goes to the wrong host.
     bool SocketIsFree();
-    // Starts connecting to the socket's remote host and port, with nothing received yet.
-    void Connect();
+    // Starts connecting to the socket's remote host and port, with nothing received yet; with
+    // TLS from the first byte when `security` says so. Any TLS trusts the certificates of
+    // trusted-certificates.pem in the application folder besides the system's.
+    void Connect(Security security);
+    // Upgrades the connection to TLS; whatever the peer sent before is dropped unread.
+    void StartTls();
+    // Waits until TLS is up; false, with the error text set, when it failed or took too long
+    // (`timeoutText`). A refused certificate is also shown in a message box once the session
+    // has finished.
+    bool AwaitTls(const QString& timeoutText);
     // "Socket is in state "STATE". Closing socket ... " and `after`; the finish closes it.
     void NoteClosing(const QByteArray& after);
     // Ends the session: the socket closed, the progress hidden at 0, no longer busy.
@@ -84,7 +98,13 @@ protected:
 
 private:
     void OnDataArrival();
+    void NoteTrustedCertificates();
+    void NoteTls();
 
     QString mModule;
     qint64 mLastArrivalTick = 0;
+    bool mTlsOnConnect = false;
+    bool mTlsUp = false;
+    // The first reason the peer's certificate or the handshake was refused for.
+    QString mTlsRefusal;
 };

@@ -5,6 +5,9 @@
 #include <QHostInfo>
 #include <QNetworkInterface>
 #include <QSet>
+#include <QSslCipher>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -29,6 +32,38 @@ int NumberOf(int qtError)
     case QAbstractSocket::SocketAddressNotAvailableError:
     case QAbstractSocket::UnsupportedSocketOperationError: return SocketErrors::AddressNotAvailable;
     default: return SocketErrors::ConnectionAborted;
+    }
+}
+
+bool IsTlsError(int qtError)
+{
+    switch (static_cast<QAbstractSocket::SocketError>(qtError)) {
+    case QAbstractSocket::SslHandshakeFailedError:
+    case QAbstractSocket::SslInternalError:
+    case QAbstractSocket::SslInvalidUserDataError: return true;
+    default: return false;
+    }
+}
+
+// A client's TLS: the peer's certificate always checked, against the system's authorities and
+// the certificates the user trusts besides.
+QSslConfiguration ClientTls(const QByteArray& trustedPem)
+{
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    const QList<QSslCertificate> trusted = QSslCertificate::fromData(trustedPem, QSsl::Pem);
+    // Naming authorities ends Qt's loading of the system's on demand, so both are named.
+    if (!trusted.isEmpty())
+        config.setCaCertificates(QSslConfiguration::systemCaCertificates() + trusted);
+    return config;
+}
+
+QString ProtocolName(QSsl::SslProtocol protocol)
+{
+    switch (protocol) {
+    case QSsl::TlsV1_3: return QStringLiteral("TLSv1.3");
+    case QSsl::TlsV1_2: return QStringLiteral("TLSv1.2");
+    default: return QStringLiteral("TLS older than 1.2");
     }
 }
 
@@ -117,6 +152,12 @@ void QtSocket::OnError(int qtError)
         mConnectError = qtError;
         return;
     }
+    if (IsTlsError(qtError)) {
+        mState = SocketState::Error;
+        const QString reasons = mTlsRefusals.isEmpty() ? mSocket->errorString() : mTlsRefusals.join(QStringLiteral("\r\n"));
+        emit Error(SocketErrors::TlsFailed, reasons);
+        return;
+    }
     // The peer's ordinary close shows as Closed, not as an error.
     if (qtError == QAbstractSocket::RemoteHostClosedError && mState != SocketState::Connecting)
         return;
@@ -148,15 +189,30 @@ void QtSocket::Dispose()
     socket->deleteLater();
 }
 
-void QtSocket::Connect()
+void QtSocket::Connect() { Open(false); }
+
+void QtSocket::ConnectWithTls() { Open(true); }
+
+void QtSocket::Open(bool withTls)
 {
     if (mState != SocketState::Closed || mServer)
         throw AppError(SocketErrors::WrongState, SocketErrors::Description(SocketErrors::WrongState));
-    Adopt(new QTcpSocket(this));
+    auto* socket = new QSslSocket(this);
+    socket->setSslConfiguration(ClientTls(TrustedCertificates()));
+    Adopt(socket);
+    mTlsRefusals.clear();
+    connect(socket, &QSslSocket::encrypted, this, &SocketAdapter::Encrypted);
+    connect(socket, &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) {
+        for (const QSslError& error : errors)
+            mTlsRefusals.append(error.errorString());
+    });
     mState = SocketState::Connecting;
     mInConnect = true;
     mConnectError = -1;
-    mSocket->connectToHost(RemoteHost(), RemotePort());
+    if (withTls)
+        socket->connectToHostEncrypted(RemoteHost(), RemotePort());
+    else
+        socket->connectToHost(RemoteHost(), RemotePort());
     mInConnect = false;
     if (mConnectError < 0)
         return;
@@ -169,6 +225,24 @@ void QtSocket::Connect()
     // Anything else found during the call is reported like a later failure.
     const int held = mConnectError;
     QTimer::singleShot(0, this, [this, held] { OnError(held); });
+}
+
+void QtSocket::StartTls()
+{
+    auto* socket = qobject_cast<QSslSocket*>(mSocket.data());
+    if (socket == nullptr || mState != SocketState::Connected)
+        throw AppError(SocketErrors::WrongState, SocketErrors::Description(SocketErrors::WrongState));
+    socket->startClientEncryption();
+}
+
+TlsSummary QtSocket::Tls() const
+{
+    const auto* socket = qobject_cast<const QSslSocket*>(mSocket.data());
+    if (socket == nullptr || !socket->isEncrypted())
+        return {};
+    const QSslCertificate certificate = socket->peerCertificate();
+    return { ProtocolName(socket->sessionProtocol()), socket->sessionCipher().name(), certificate.subjectDisplayName(),
+        certificate.issuerDisplayName(), certificate.expiryDate() };
 }
 
 void QtSocket::Listen()

@@ -3,13 +3,15 @@
 #include "SocketAdapter.h"
 
 #include <QPointer>
+#include <QStringList>
 #include <memory>
 
 class QTcpSocket;
 class ListeningServer;
 
-// The socket adapter over Qt's TCP classes. Each connection gets a fresh QTcpSocket; a closed
-// one is flushed and disposed of in the background.
+// The socket adapter over Qt's TCP classes. Each connection gets a fresh socket (a QSslSocket
+// for a client, which speaks plain text until TLS starts); a closed one is flushed and disposed
+// of in the background.
 class QtSocket : public SocketAdapter {
     Q_OBJECT
 public:
@@ -22,6 +24,9 @@ public:
     qint64 BytesReceived() const override;
 
     void Connect() override;
+    void ConnectWithTls() override;
+    void StartTls() override;
+    TlsSummary Tls() const override;
     void Listen() override;
     void Accept(qintptr requestID) override;
     void SendData(const QByteArray& data) override;
@@ -29,6 +34,7 @@ public:
     void Close() override;
 
 private:
+    void Open(bool withTls);
     void Adopt(QTcpSocket* socket);
     void Dispose();
     void OnError(int qtError);
@@ -40,4 +46,6 @@ private:
     // While Connect runs: an error Qt reports from inside the call is held back here.
     bool mInConnect = false;
     int mConnectError = -1;
+    // Why the peer's certificate was refused, once the handshake found it.
+    QStringList mTlsRefusals;
 };

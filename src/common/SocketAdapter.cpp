@@ -26,6 +26,7 @@ QString Description(int number)
     case TimedOut: return QStringLiteral("Connection timed out");
     case ConnectionRefused: return QStringLiteral("Connection is forcefully rejected");
     case HostNotFound: return QStringLiteral("Authoritative answer: Host not found");
+    case TlsFailed: return QStringLiteral("The secure connection failed");
     case WrongState: return QStringLiteral("Wrong protocol or connection state for the requested transaction or request");
     default: return QStringLiteral("Socket error");
     }

@@ -6,8 +6,14 @@
 // Failures found later (refused, host not found, reset) arrive as Error; a failure the system
 // reports at once when connecting, because no network or address is available, is raised by
 // Connect itself as AppError 10049.
+//
+// A client connection may be encrypted with TLS, from the first byte or on demand. The peer's
+// certificate is checked against the system's certificate authorities, those handed over as
+// trusted, and the remote host's name; a connection whose check or handshake fails raises
+// Error 12175 with every reason, one per line, and is of no further use.
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 
@@ -40,10 +46,21 @@ constexpr int TimedOut = 10060;
 constexpr int ConnectionRefused = 10061;
 constexpr int HostNotFound = 11001;
 constexpr int WrongState = 40006;
+constexpr int TlsFailed = 12175;
 QString Description(int number);
 // What reports name as the source of a socket error.
 inline const QString Source = QStringLiteral("TCP socket");
 } // namespace SocketErrors
+
+// What a connection's TLS came up with, for the console.
+struct TlsSummary {
+    QString protocol;
+    QString cipher;
+    // The peer certificate's subject and issuer, by their common names.
+    QString subject;
+    QString issuer;
+    QDateTime expires;
+};
 
 class SocketAdapter : public QObject {
     Q_OBJECT
@@ -64,6 +81,16 @@ public:
 
     // Connects to RemoteHost:RemotePort; returns at once (Connected or Error follows).
     virtual void Connect() = 0;
+    // Connects as Connect does and starts TLS at once; Encrypted follows Connected.
+    virtual void ConnectWithTls() = 0;
+    // On a client connection: starts TLS over it; Encrypted or Error follows. Raises AppError
+    // 40006 when not connected.
+    virtual void StartTls() = 0;
+    // Once Encrypted: what the connection's TLS is made of.
+    virtual TlsSummary Tls() const = 0;
+    // Certificates in PEM form trusted besides the system's, for the next client connection.
+    void SetTrustedCertificates(const QByteArray& pem) { mTrustedCertificates = pem; }
+    QByteArray TrustedCertificates() const { return mTrustedCertificates; }
     // Listens on LocalPort (all interfaces); raises AppError 10048 when the port is taken.
     virtual void Listen() = 0;
     // On a closed socket: takes the connection a ConnectionRequest named.
@@ -79,6 +106,7 @@ signals:
     void Error(int number, const QString& description);
     void DataArrival(qint64 bytesTotal);
     void Connected();
+    void Encrypted();
     void ConnectionRequest(qintptr requestID);
     void Closed();
     void SendProgress(qint64 bytesSent, qint64 bytesRemaining);
@@ -88,4 +116,5 @@ private:
     QString mRemoteHost;
     quint16 mRemotePort = 0;
     quint16 mLocalPort = 0;
+    QByteArray mTrustedCertificates;
 };

@@ -23,7 +23,7 @@
 
 namespace {
 
-constexpr quint16 Pop3Port = 110;
+const QString TimeoutText = QStringLiteral("POP3 Server Exception. Timeout while waiting for response.");
 const QByteArray CrLf("\r\n");
 
 // A whole number in decimal digits (an optional sign), as STAT's figures must be.
@@ -91,14 +91,22 @@ bool MailRetriever::RunDialog(int& stored)
 {
     if (!SocketIsFree())
         return false;
-    const ServerAddress server = ParseServerName(Text8::ToDisplay(App().prefs.ReceiveServer), Pop3Port);
-    Note("Setting address to " + Text8::FromDisplay(server.host) + ", port " + QByteArray::number(server.port) + ".");
+    const ServerAddress server = ParseServerName(Text8::ToDisplay(App().prefs.ReceiveServer), Pop3Schemes);
+    if (!server.error.isEmpty()) {
+        mErrText = server.error;
+        return false;
+    }
+    Note("Setting address to " + Text8::FromDisplay(server.scheme + server.host) + ", port " + QByteArray::number(server.port) + ".");
     mSocket.SetRemoteHost(server.host);
     mSocket.SetRemotePort(server.port);
     Note("Connecting ... ");
-    Connect();
+    Connect(server.security);
+    if (server.security == Security::Tls && !AwaitTls(TimeoutText))
+        return false;
     // Expected: +OK greeting
     if (!Reply('+', true))
+        return false;
+    if (server.security == Security::StartTls && !UpgradeToTls(server))
         return false;
 
     bool cancelled = false;
@@ -131,6 +139,19 @@ bool MailRetriever::RunDialog(int& stored)
     if (App().autoretrieve.SinceLastAttentionCounter == 0)
         mConsole.setStatusColour(StatusColour::Green);
     return true;
+}
+
+bool MailRetriever::UpgradeToTls(const ServerAddress& server)
+{
+    Command("STLS" + CrLf, "STLS" + CrLf);
+    // Expected: +OK go ahead
+    if (!Reply('+', true)) {
+        if (mErrText.isEmpty())
+            mErrText = server.host + QStringLiteral(" does not offer STLS; nothing was sent.");
+        return false;
+    }
+    StartTls();
+    return AwaitTls(TimeoutText);
 }
 
 bool MailRetriever::LogIn(bool& cancelled)
@@ -209,7 +230,7 @@ bool MailRetriever::Reply(char code, bool showProgress)
 {
     const qint64 start = mServices.clock->TickMs();
     const WaitRule rule { .limitMs = replyWaitMs,
-        .timeoutText = QStringLiteral("POP3 Server Exception. Timeout while waiting for response."),
+        .timeoutText = TimeoutText,
         .peerClosedText = QStringLiteral("POP3 Server Exception. The server closed the connection."),
         .progress = showProgress ? ElapsedShare(start, replyWaitMs) : nullptr,
         .failurePlace = QStringLiteral("When Waiting For Code") };

@@ -16,7 +16,7 @@ public:
     // (the main window's bar and console).
     MailRetriever(SocketAdapter& socket, Progress& progress, Console& console, Services& services);
 
-    // Retrieves every message from ReceiveServer (default port 110). Returns at once, doing
+    // Retrieves every message from ReceiveServer (default port 110; see ServerName.h for TLS). Returns at once, doing
     // nothing, while a retrieval runs or the account window is open.
     void RetrieveMail();
 
@@ -25,14 +25,15 @@ public:
     std::function<void(bool receiving)> showReceivingIcon;
     std::function<void()> showAccountWindow;
 
-    // How long a reply, and a pause inside a message, may take.
-    int replyWaitMs = 20000;
+    // How long a pause inside a message may take.
     int messageSilenceMs = 20000;
 
 private:
     // Runs the dialog from the connection to QUIT; false for a dialog error (mErrText says why).
     // Raises AppError for the exception path. `stored` counts the messages stored.
     bool RunDialog(int& stored);
+    // Upgrades the connection with STLS; false for a dialog error, as when the server refuses.
+    bool UpgradeToTls(const ServerAddress& server);
     // Logs in with USER and PASS, asking again on a refused password; false for a dialog error.
     // `cancelled` is set when the user gave up at the password question.
     bool LogIn(bool& cancelled);

@@ -17,20 +17,34 @@
 
 namespace {
 
-constexpr quint16 SmtpPort = 25;
+const QString TimeoutText = QStringLiteral("Send-Server Exception. Timeout while waiting for response.");
 // A reply longer than this without its last line is no SMTP reply.
 constexpr qsizetype ReplyLimit = 1 << 20;
 const QByteArray CrLf("\r\n");
 
 // Reply = *( code "-" text CRLF ) code [ SP text ] CRLF   (RFC 5321, 4.2)
-// The reply is complete once a line ends whose fourth character is not "-".
-bool ReplyComplete(const QByteArray& response)
+// The reply is complete once a line ends whose fourth character is not "-"; where it ends, or
+// -1 while it is not.
+qsizetype ReplyEnd(const QByteArray& response)
 {
     qsizetype start = 0;
     for (qsizetype end = response.indexOf(CrLf, start); end >= 0; end = response.indexOf(CrLf, start)) {
         if (end - start < 4 || response[start + 3] != '-')
-            return true;
+            return end + 2;
         start = end + 2;
+    }
+    return -1;
+}
+
+// Whether the EHLO reply names the extension `keyword` (with `parameter`, when one is given):
+// each line after the first is "250-" or "250 ", the keyword, and its parameters.
+bool Offers(const QByteArray& ehloReply, const QByteArray& keyword, const QByteArray& parameter = {})
+{
+    const QByteArrayList lines = ehloReply.split('\n');
+    for (qsizetype n = 1; n < lines.size(); ++n) {
+        const QByteArrayList words = lines[n].mid(4).trimmed().toUpper().split(' ');
+        if (words[0] == keyword && (parameter.isEmpty() || words.contains(parameter)))
+            return true;
     }
     return false;
 }
@@ -86,8 +100,12 @@ bool MailSender::RunDialog(const QByteArray& header, const QByteArray& body, con
     if (!SocketIsFree())
         return false;
     mSocket.SetLocalPort(0);
-    const ServerAddress server = ParseServerName(Text8::ToDisplay(App().prefs.SendServer), SmtpPort);
-    Note("Setting address to " + Text8::FromDisplay(server.host) + ", port " + QByteArray::number(server.port) + ".");
+    const ServerAddress server = ParseServerName(Text8::ToDisplay(App().prefs.SendServer), SmtpSchemes);
+    if (!server.error.isEmpty()) {
+        mErrText = server.error;
+        return false;
+    }
+    Note("Setting address to " + Text8::FromDisplay(server.scheme + server.host) + ", port " + QByteArray::number(server.port) + ".");
     if (App().prefs.SendServer.isEmpty())
         throw AppError(0, QStringLiteral("Empty send-server name."));
     mSocket.SetRemoteHost(server.host);
@@ -96,18 +114,25 @@ bool MailSender::RunDialog(const QByteArray& header, const QByteArray& body, con
 
     SendRecord record;
     record.SetStartupInfo(mSocket.LocalIP(), mSocket.RemoteHost(), mSocket.RemotePort());
-    Connect();
+    Connect(server.security);
+    if (server.security == Security::Tls && !AwaitTls(TimeoutText))
+        return false;
     // Expected: 220 greeting
     if (!Reply("220"))
         return false;
-    record.SetConnResponse(mReceived);
+    record.SetConnResponse(mReply);
     Note("Connected.");
 
-    const QByteArray helo = "HELO " + Text8::FromDisplay(mSocket.LocalHostName()) + CrLf;
-    record.AddSent(helo);
-    if (!Command(helo, "250"))
-        return false;
-    record.SetHeloResponse(mReceived);
+    if (server.security != Security::Plain) {
+        if (!GreetSecurely(server, record))
+            return false;
+    } else {
+        const QByteArray helo = "HELO " + Text8::FromDisplay(mSocket.LocalHostName()) + CrLf;
+        record.AddSent(helo);
+        if (!Command(helo, "250"))
+            return false;
+        record.SetHeloResponse(mReply);
+    }
     // Expected: 250 for MAIL FROM and each RCPT TO
     for (const QByteArray& line : envelope) {
         record.AddSent(line);
@@ -128,7 +153,7 @@ bool MailSender::RunDialog(const QByteArray& header, const QByteArray& body, con
     // Expected: 250 for the content
     if (!Reply("250"))
         return false;
-    record.SetBodyEndResponse(mReceived);
+    record.SetBodyEndResponse(mReply);
 
     Sent("quit" + CrLf);
     mSocket.SendData("quit" + CrLf);
@@ -143,29 +168,70 @@ bool MailSender::RunDialog(const QByteArray& header, const QByteArray& body, con
     return true;
 }
 
-bool MailSender::Command(const QByteArray& line, const QByteArray& expected)
+bool MailSender::GreetSecurely(const ServerAddress& server, SendRecord& record)
 {
-    Sent(line);
+    const QByteArray ehlo = "EHLO " + Text8::FromDisplay(mSocket.LocalHostName()) + CrLf;
+    record.AddSent(ehlo);
+    // Expected: 250 and the server's extensions
+    if (!Command(ehlo, "250"))
+        return false;
+    if (server.security == Security::StartTls) {
+        if (!Offers(mReply, "STARTTLS")) {
+            mErrText = server.host + QStringLiteral(" does not offer STARTTLS; nothing was sent.");
+            return false;
+        }
+        // Expected: 220 go ahead; then the extensions anew, as they are over TLS
+        if (!Command("STARTTLS" + CrLf, "220"))
+            return false;
+        StartTls();
+        if (!AwaitTls(TimeoutText) || !Command(ehlo, "250"))
+            return false;
+    }
+    record.SetHeloResponse(mReply);
+    return App().prefs.SendUser.isEmpty() || LogIn(server, mReply);
+}
+
+bool MailSender::LogIn(const ServerAddress& server, const QByteArray& capabilities)
+{
+    const QByteArray& user = App().prefs.SendUser;
+    const QByteArray& password = App().prefs.SendPassword;
+    const QByteArray masked = "*******" + CrLf;
+    // Expected: 235 logged in (after 334 for each of LOGIN's questions)
+    if (Offers(capabilities, "AUTH", "PLAIN"))
+        return Command("AUTH PLAIN " + ('\0' + user + '\0' + password).toBase64() + CrLf, "235", "AUTH PLAIN " + masked);
+    if (Offers(capabilities, "AUTH", "LOGIN"))
+        return Command("AUTH LOGIN" + CrLf, "334") && Command(user.toBase64() + CrLf, "334", masked)
+            && Command(password.toBase64() + CrLf, "235", masked);
+    mErrText = server.host + QStringLiteral(" offers no login by AUTH PLAIN or LOGIN; nothing was sent.");
+    return false;
+}
+
+bool MailSender::Command(const QByteArray& line, const QByteArray& expected, const QByteArray& echo)
+{
+    Sent(echo.isEmpty() ? line : echo);
     mSocket.SendData(line);
     return Reply(expected);
 }
 
 bool MailSender::Reply(const QByteArray& expected)
 {
-    mReceived.clear();
     const qint64 start = mServices.clock->TickMs();
     const WaitRule rule { .limitMs = replyWaitMs,
-        .timeoutText = QStringLiteral("Send-Server Exception. Timeout while waiting for response."),
+        .timeoutText = TimeoutText,
         .progress = ElapsedShare(start, replyWaitMs),
         .failurePlace = QStringLiteral("When Waiting For Code") };
-    if (!Wait(rule, [this] { return ReplyComplete(mReceived) || mReceived.size() > ReplyLimit; }))
+    if (!Wait(rule, [this] { return ReplyEnd(mReceived) >= 0 || mReceived.size() > ReplyLimit; }))
         return false;
-    if (!ReplyComplete(mReceived)) {
+    const qsizetype end = ReplyEnd(mReceived);
+    if (end < 0) {
         mErrText = QStringLiteral("Send-Server Exception. The reply has no end.");
         return false;
     }
-    Received(ReplyFirstLine(mReceived));
-    return mReceived.left(3) == expected;
+    // What follows the reply stays for the next one: a greeting may arrive with TLS coming up.
+    mReply = mReceived.left(end);
+    mReceived.remove(0, end);
+    Received(ReplyFirstLine(mReply));
+    return mReply.left(3) == expected;
 }
 
 bool MailSender::HandOver(const QByteArray& content)
@@ -175,7 +241,7 @@ bool MailSender::HandOver(const QByteArray& content)
     mSendPending = true;
     mSocket.SendData(content);
     const WaitRule rule { .limitMs = handOverWaitMs,
-        .timeoutText = QStringLiteral("Send-Server Exception. Timeout while waiting for response."),
+        .timeoutText = TimeoutText,
         .progress = [this] { return Percent(mBytesSent, mBytesTotal); },
         .failurePlace = QStringLiteral("When Waiting For Send Completion") };
     return Wait(rule, [this] { return !mSendPending; });
@@ -185,7 +251,7 @@ void MailSender::DialogFailure()
 {
     mConsole.setStatusColour(StatusColour::Red);
     if (mErrText.isEmpty())
-        mErrText = QStringLiteral("No Expected Code: ") + Text8::ToDisplay(mReceived);
+        mErrText = QStringLiteral("No Expected Code: ") + Text8::ToDisplay(mReply);
     Note(Text8::FromDisplay(mErrText) + " Server Dialog Exception.");
     NoteClosing(CrLf + TimeOfDay());
 }

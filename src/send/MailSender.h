@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QList>
 
+class SendRecord;
+
 class MailSender : public ClientSession {
     Q_OBJECT
 public:
@@ -15,13 +17,12 @@ public:
     // compose window's bar and console).
     MailSender(SocketAdapter& socket, Progress& progress, Console& console, Services& services);
 
-    // Sends the message to SendServer (default port 25). Returns at once, doing nothing, while
+    // Sends the message to SendServer (default port 25; see ServerName.h for TLS). Returns at once, doing nothing, while
     // a send runs or the account window is open.
     void SendEmailMessage(const QByteArray& toName, const QByteArray& toAddress, const QByteArray& fromAddress,
         const QByteArray& subject, const QByteArray& body, const QByteArray& ccAddress, const QByteArray& boundary);
 
-    // How long a reply and the hand-over of the content may take.
-    int replyWaitMs = 20000;
+    // How long the hand-over of the content may take.
     int handOverWaitMs = 60000;
 
 private:
@@ -29,14 +30,23 @@ private:
     // failed (mErrText then says why). Raises AppError for the exception path.
     bool RunDialog(const QByteArray& header, const QByteArray& body, const QList<QByteArray>& envelope,
         QByteArray& storedCopy);
-    // Sends a command, traced on the console, and waits for the expected reply code.
-    bool Command(const QByteArray& line, const QByteArray& expected);
-    // Waits for the next reply; true when its code is the expected one.
+    // Over TLS: EHLO, the upgrade to TLS that `server` asks for, EHLO again, and the login when
+    // there is a send user. The send record keeps the EHLO line.
+    bool GreetSecurely(const ServerAddress& server, SendRecord& record);
+    // AUTH PLAIN when the server offers it, otherwise AUTH LOGIN; `capabilities` is the reply to
+    // EHLO.
+    bool LogIn(const ServerAddress& server, const QByteArray& capabilities);
+    // Sends a command, traced on the console (as `echo` when one is given: a secret masked), and
+    // waits for the expected reply code.
+    bool Command(const QByteArray& line, const QByteArray& expected, const QByteArray& echo = {});
+    // Waits for the next reply and takes it; true when its code is the expected one.
     bool Reply(const QByteArray& expected);
     // Hands the content to the socket and waits until it has gone.
     bool HandOver(const QByteArray& content);
     void DialogFailure();
 
+    // The last reply taken from what was received.
+    QByteArray mReply;
     bool mSendPending = false;
     qint64 mBytesSent = 0;
     qint64 mBytesTotal = 0;

@@ -5,6 +5,7 @@
 #include "FormHelpers.h"
 #include "Dialogs.h"
 #include "ParsePreferences.h"
+#include "ServerName.h"
 #include "SettingsWindow.h"
 #include "Text8.h"
 #include "modGeneralExceptionHandler.h"
@@ -23,6 +24,14 @@ constexpr int ClientHeight = 3105;
 // A little wider than laid out (1215), so that "save to disk" shows whole in this font.
 constexpr int SaveBoxWidth = 1320;
 
+// A name no session could connect to is said so at once, not first when a session tries it.
+void NoteIfNoServerName(const QByteArray& name, const ServerSchemes& schemes)
+{
+    const QString error = ParseServerName(Text8::ToDisplay(name), schemes).error;
+    if (!error.isEmpty())
+        WriteMainNote(Text8::FromDisplay(error));
+}
+
 } // namespace
 
 // The title, "USRER" included, is the one users know.
@@ -39,11 +48,11 @@ frmUser::frmUser(QWidget* parent)
     txtServer = Place(new QLineEdit(receive), { 1200, 840, 3255, 285 });
 
     auto* send = Place(new QGroupBox(QStringLiteral("send server"), this), { 120, 1320, 4575, 1215 });
-    Place(new QLabel(QStringLiteral("user name:"), send), { 120, 360, 975, 255 }, false);
-    txtSendUser = Place(new QLineEdit(send), { 1200, 360, 3255, 285 }, false);
-    Place(new QLabel(QStringLiteral("password"), send), { 120, 600, 975, 255 }, false);
-    txtSendPassword = Place(new QLineEdit(send), { 1200, 600, 1815, 285 }, false);
-    chkSendSaveToDisk = Place(new QCheckBox(QStringLiteral("save to disk"), send), { 3240, 600, SaveBoxWidth, 255 }, false);
+    Place(new QLabel(QStringLiteral("user name:"), send), { 120, 360, 975, 255 });
+    txtSendUser = Place(new QLineEdit(send), { 1200, 360, 3255, 285 });
+    Place(new QLabel(QStringLiteral("password"), send), { 120, 600, 975, 255 });
+    txtSendPassword = Place(new QLineEdit(send), { 1200, 600, 1815, 285 });
+    chkSendSaveToDisk = Place(new QCheckBox(QStringLiteral("save to disk"), send), { 3240, 600, SaveBoxWidth, 255 });
     Place(new QLabel(QStringLiteral("server"), send), { 120, 840, 975, 255 });
     txtSendServer = Place(new QLineEdit(send), { 1200, 840, 3255, 285 });
 
@@ -80,8 +89,10 @@ void frmUser::cmdApply_Click()
     app.prefs.SendPassword = StoredBoxText(txtSendPassword->text());
     WriteMainNote("Receive User: " + app.prefs.ReceiveUser);
     WriteMainNote("Receive Server: " + app.prefs.ReceiveServer);
+    NoteIfNoServerName(app.prefs.ReceiveServer, Pop3Schemes);
     WriteMainNote("Send User: " + app.prefs.SendUser);
     WriteMainNote("Send Server: " + app.prefs.SendServer);
+    NoteIfNoServerName(app.prefs.SendServer, SmtpSchemes);
     app.prefs.SaveReceivePassword = CheckedFlag(*chkSaveToDisk);
     NotePasswordSaving("Receive", app.prefs.SaveReceivePassword);
     app.prefs.SaveSendPassword = CheckedFlag(*chkSendSaveToDisk);

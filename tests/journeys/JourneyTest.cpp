@@ -106,8 +106,9 @@ const QString NameStamp = QStringLiteral("(\\d{6}_\\d{6})");
 TEST_F(Journey, FirstStartAsksForTheAccountAndTheNextStartNotesIt)
 {
     Start();
-    // User name, password, "save to disk", server, send server (its user and password are off).
-    Xdo({ "type", "--window", Window("SET USRER DATA"), "wren\tKestrel-42x\t \tpop.example.test:1100\tsmtp.example.test:2525\r" });
+    // User name, password, "save to disk", server; send user, password (not saved), send server.
+    Xdo({ "type", "--window", Window("SET USRER DATA"),
+        "wren\tKestrel-42x\t \tpop.example.test:1100\talice\tWren-Pass-1\t\tsmtp.example.test:2525\r" });
     Close("Wrenpost");
     ExpectEndedWell();
     EXPECT_EQ(ReadFile(Path("preferences.txt")), Fixture("journeys/first-start-preferences.txt"));
@@ -139,8 +140,8 @@ TEST_F(Journey, ComposeAndSendWithCtrlSpace)
     EXPECT_EQ(TimeMarked(sent[0].toLatin1(), NameStamp), "bob@example.test__@TIME@.txt");
     const QByteArray copy = ReadFile(Path("MailFolder/SentMessages/" + sent[0]));
     EXPECT_EQ(server.Count(), 1);
-    EXPECT_EQ(server.FolderFile("1.envelope"), SentFixture("journeys/send.envelope", copy, server.port));
-    EXPECT_EQ(TimeMarked(server.FolderFile("1.data"), DateLine), Fixture("journeys/send.eml"));
+    EXPECT_EQ(server.FolderFile("plain/1.envelope"), SentFixture("journeys/send.envelope", copy, server.port));
+    EXPECT_EQ(TimeMarked(server.FolderFile("plain/1.data"), DateLine), Fixture("journeys/send.eml"));
     EXPECT_EQ(TimeMarked(copy, DateLine), SentFixture("journeys/send.sent.txt", copy, server.port));
 }
 

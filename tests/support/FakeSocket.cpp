@@ -10,6 +10,13 @@ void FakeSocket::Connect()
     onConnect();
 }
 
+void FakeSocket::StartTls()
+{
+    if (!tlsRefusal.isEmpty())
+        return raiseError(SocketErrors::TlsFailed, tlsRefusal);
+    QTimer::singleShot(0, this, &SocketAdapter::Encrypted);
+}
+
 void FakeSocket::Accept(qintptr)
 {
     state = SocketState::Connected;
@@ -57,11 +64,11 @@ void FakeSocket::peerCloses()
     });
 }
 
-void FakeSocket::raiseError(int number)
+void FakeSocket::raiseError(int number, const QString& description)
 {
-    QTimer::singleShot(0, this, [this, number] {
+    QTimer::singleShot(0, this, [this, number, description] {
         state = SocketState::Error;
-        emit Error(number, SocketErrors::Description(number));
+        emit Error(number, description.isEmpty() ? SocketErrors::Description(number) : description);
     });
 }
 

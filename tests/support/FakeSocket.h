@@ -5,6 +5,7 @@
 #include "SocketAdapter.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <functional>
 
@@ -17,6 +18,14 @@ public:
     qint64 BytesReceived() const override { return mReceived.size(); }
 
     void Connect() override;
+    // TLS comes up (or is refused) once the events queued before it are handled: after Connected.
+    void ConnectWithTls() override
+    {
+        Connect();
+        StartTls();
+    }
+    void StartTls() override;
+    TlsSummary Tls() const override { return tls; }
     void Listen() override { state = SocketState::Listening; }
     void Accept(qintptr requestID) override;
     void SendData(const QByteArray& data) override;
@@ -26,7 +35,8 @@ public:
     // The peer's side.
     void injectFromPeer(const QByteArray& bytes);
     void peerCloses();
-    void raiseError(int number);
+    // The socket fails with the error number and its usual description, or the one given.
+    void raiseError(int number, const QString& description = {});
     void requestConnection(qintptr requestID);
     QByteArray takeWritten() { return std::exchange(mWritten, QByteArray()); }
 
@@ -39,6 +49,10 @@ public:
     int getDataError = 0;
 
     SocketState state = SocketState::Closed;
+    // Why the peer's certificate is refused, one reason a line; empty: TLS comes up.
+    QString tlsRefusal;
+    TlsSummary tls { "TLSv1.3", "TLS_AES_128_GCM_SHA256", "mail.example", "Example CA",
+        QDateTime(QDate(2027, 3, 1), QTime(12, 0), Qt::UTC) };
 
 private:
     QByteArray mReceived;

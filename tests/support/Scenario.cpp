@@ -26,14 +26,14 @@ QMap<QString, QByteArray> FilesUnder(const QString& folder)
     return files;
 }
 
+} // namespace
+
 QByteArray ColourName(QRgb colour)
 {
     const QMap<QRgb, QByteArray> names { { StatusColour::Grey, "grey" }, { StatusColour::LightCyan, "cyan" },
         { StatusColour::Green, "green" }, { StatusColour::Red, "red" } };
     return names.value(colour, "other");
 }
-
-} // namespace
 
 Scenario::Scenario(const QString& fixture)
 {

@@ -40,6 +40,9 @@ private:
     QList<std::pair<QByteArray, QByteArray>> mSections;
 };
 
+// A status colour's name: grey, cyan, green or red ("other" for any other).
+QByteArray ColourName(QRgb colour);
+
 // The names of the scenario files in a fixture folder ("engines/send"), sorted.
 QStringList ScenarioFiles(const QString& folder);
 

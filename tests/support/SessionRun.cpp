@@ -34,6 +34,9 @@ public:
             socket.onConnect = [] { throw AppError(10049, "Address is not available from the local machine"); };
         if (connect == "connected")
             socket.state = SocketState::Connected;
+        socket.tlsRefusal = QString::fromUtf8(scenario.Setting("tls-refusal"));
+        if (!scenario.Setting("trusted-certificates").isEmpty())
+            WriteFile(AppPath("trusted-certificates.pem"), scenario.Setting("trusted-certificates"));
         for (const QByteArray& answer : scenario.Setting("answers").split(' '))
             if (!answer.isEmpty())
                 dialogs.msgBoxAnswers.enqueue(answer == "Yes" ? MsgBoxResult::Yes : answer == "No" ? MsgBoxResult::No : MsgBoxResult::Cancel);
@@ -93,6 +96,8 @@ void SendAsWritten(const QString& fixture, int pieceSize, const SessionActions& 
     SessionRun run(fixture, pieceSize);
     const Scenario& s = run.scenario;
     App().prefs.SendServer = s.Setting("server");
+    App().prefs.SendUser = s.Setting("user");
+    App().prefs.SendPassword = s.Setting("password");
     MailSender sender(run.socket, run.progress, App().consoles.sendConsole, App().services);
     sender.replyWaitMs = run.WaitMs();
     run.Run([&] { sender.SendEmailMessage("", s.Setting("to"), s.Setting("from"), s.Setting("subject"), s.Setting("body"), s.Setting("cc"), ""); },
@@ -106,7 +111,7 @@ void RetrieveAsWritten(const QString& fixture, int pieceSize, const SessionActio
     AppState& app = App();
     app.prefs.ReceiveUser = "joe";
     app.prefs.ReceivePassword = " secret\t";
-    app.prefs.ReceiveServer = "pop.example";
+    app.prefs.ReceiveServer = run.scenario.Setting("server", "pop.example");
     app.autoretrieve.RetrieveIntervalMs = 300000;
     MailRetriever retriever(run.socket, run.progress, app.consoles.mainConsole, app.services);
     retriever.replyWaitMs = retriever.messageSilenceMs = run.WaitMs();

@@ -98,9 +98,10 @@ const std::map<QByteArray, Rule> Rules = {
     { "ReplyFirstLine", [](auto& reply, auto&) { return ReplyFirstLine(reply); } },
     { "ConsoleWriter", [](auto& text, auto& writer) { return Written(writer, text); } },
     { "ParseServerName",
-        [](auto& text, auto& defaultPort) {
-            const ServerAddress address = ParseServerName(QString::fromUtf8(text), defaultPort.toUShort());
-            return address.host.toUtf8() + " port " + QByteArray::number(address.port);
+        [](auto& text, auto& protocol) {
+            const ServerAddress a = ParseServerName(QString::fromUtf8(text), protocol == "smtp" ? SmtpSchemes : Pop3Schemes);
+            const char* const security[] = { "", " TLS", " STARTTLS" };
+            return (a.error.isEmpty() ? a.scheme + a.host + " port " + QString::number(a.port) + security[int(a.security)] : a.error).toUtf8();
         } },
     { "CenteredFormRect", [](auto& sizes, auto&) { return Laid(CenteredFormRect, sizes); } },
     { "FittedControlRect", [](auto& sizes, auto&) { return Laid(FittedControlRect, sizes); } },

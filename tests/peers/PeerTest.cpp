@@ -10,9 +10,11 @@
 #include "MailSender.h"
 #include "POP3Server.h"
 #include "QtSocket.h"
+#include "Scenario.h"
 #include "TestApp.h"
 
 #include <QDir>
+#include <QHostInfo>
 #include <algorithm>
 
 namespace {
@@ -28,6 +30,40 @@ QByteArrayList Files(const QStringList& folders, bool named)
             files << (named ? name.toUtf8() + '\n' : QByteArray()) + ReadFile(folder + '/' + name);
     std::sort(files.begin(), files.end());
     return files;
+}
+
+// Sends from alice@example.test through `server` into a mail folder of its own; the copies kept
+// there.
+QStringList Send(const QByteArray& server, const QString& folder, const QByteArray& to, const QByteArray& cc, const QByteArray& subject,
+    const QByteArray& body)
+{
+    App().prefs.SendServer = server;
+    App().paths.MailFolderPath = AppFilePath(folder);
+    EXPECT_TRUE(QDir().mkpath(AppFilePath(folder + "/SentMessages")));
+    FakeProgress progress;
+    QtSocket socket;
+    MailSender sender(socket, progress, App().consoles.sendConsole, App().services);
+    sender.SendEmailMessage(QByteArray(), to, "alice@example.test", subject, body, cc, QByteArray());
+    EXPECT_FALSE(sender.Busy());
+    return FilesIn(AppFilePath(folder + "/SentMessages"));
+}
+
+// One whole retrieval by the user "wren" through a fresh socket into the folder InBox; the
+// inbox's files afterwards.
+QStringList Retrieve(const QByteArray& server, const QByteArray& password, const std::function<void()>& accountWindow = {})
+{
+    App().paths.InBoxPath = AppFilePath(QStringLiteral("InBox"));
+    EXPECT_TRUE(QDir().mkpath(App().paths.InBoxPath));
+    App().prefs.ReceiveUser = "wren";
+    App().prefs.ReceivePassword = password;
+    App().prefs.ReceiveServer = server;
+    FakeProgress progress;
+    QtSocket socket;
+    MailRetriever retriever(socket, progress, App().consoles.mainConsole, App().services);
+    retriever.showAccountWindow = accountWindow;
+    retriever.RetrieveMail();
+    EXPECT_FALSE(retriever.Busy());
+    return FilesIn(App().paths.InBoxPath);
 }
 
 // A peer program shared by the tests of a suite.
@@ -50,22 +86,7 @@ protected:
 
 // --- MailSender and aiosmtpd: each row of peers/sends.txt names the fixtures of its message.
 
-class SmtpPeerTest : public PeerSuite<SmtpCapture> {
-protected:
-    // Sends from alice@example.test into a mail folder of its own; the copies kept there.
-    QStringList Send(const QString& folder, const QByteArray& to, const QByteArray& cc, const QByteArray& subject, const QByteArray& body)
-    {
-        App().prefs.SendServer = peer->ServerName();
-        App().paths.MailFolderPath = AppPath(folder);
-        EXPECT_TRUE(QDir().mkpath(AppPath(folder + "/SentMessages")));
-        FakeProgress progress;
-        QtSocket socket;
-        MailSender sender(socket, progress, App().consoles.sendConsole, App().services);
-        sender.SendEmailMessage(QByteArray(), to, "alice@example.test", subject, body, cc, QByteArray());
-        EXPECT_FALSE(sender.Busy());
-        return FilesIn(AppPath(folder + "/SentMessages"));
-    }
-};
+using SmtpPeerTest = PeerSuite<SmtpCapture>;
 
 TEST_F(SmtpPeerTest, EachMessageArrivesAsWrittenAndItsCopyIsKept)
 {
@@ -74,13 +95,13 @@ TEST_F(SmtpPeerTest, EachMessageArrivesAsWrittenAndItsCopyIsKept)
         SCOPED_TRACE(row[0].toStdString());
         clock.utcOffsetSeconds = row[5].toInt();
         const int number = peer->Count() + 1;
-        const QStringList copies = Send(name, row[1], row[2], row[3], row[4]);
+        const QStringList copies = Send(peer->ServerName(), name, row[1], row[2], row[3], row[4]);
         ASSERT_EQ(peer->Count(), number);
         ASSERT_EQ(copies, QStringList { row[1] + "__260314_150926.txt" });
         const QByteArray copy = ReadFile(AppPath(name + "/SentMessages/" + copies[0]));
         EXPECT_EQ(
-            peer->FolderFile(QStringLiteral("%1.envelope").arg(number)), SentFixture("peers/" + name + ".envelope", copy, peer->port));
-        EXPECT_EQ(peer->FolderFile(QStringLiteral("%1.data").arg(number)), Fixture("peers/" + name + ".eml"));
+            peer->FolderFile(QStringLiteral("plain/%1.envelope").arg(number)), SentFixture("peers/" + name + ".envelope", copy, peer->port));
+        EXPECT_EQ(peer->FolderFile(QStringLiteral("plain/%1.data").arg(number)), Fixture("peers/" + name + ".eml"));
         EXPECT_EQ(copy, SentFixture("peers/" + name + ".sent.txt", copy, peer->port));
         EXPECT_EQ(App().consoles.sendConsole.statusColour(), qRgb(0, 192, 0));
     }
@@ -92,23 +113,6 @@ TEST_F(SmtpPeerTest, EachMessageArrivesAsWrittenAndItsCopyIsKept)
 
 class RetrievePeerTest : public PeerSuite<Dovecot> {
 protected:
-    // One whole retrieval through a fresh socket; the inbox's files afterwards.
-    QStringList Retrieve(const QByteArray& password, const std::function<void()>& accountWindow = {})
-    {
-        App().paths.InBoxPath = AppPath(QStringLiteral("InBox"));
-        EXPECT_TRUE(QDir().mkpath(App().paths.InBoxPath));
-        App().prefs.ReceiveUser = "wren";
-        App().prefs.ReceivePassword = password;
-        App().prefs.ReceiveServer = peer->ServerName();
-        FakeProgress progress;
-        QtSocket socket;
-        MailRetriever retriever(socket, progress, App().consoles.mainConsole, App().services);
-        retriever.showAccountWindow = accountWindow;
-        retriever.RetrieveMail();
-        EXPECT_FALSE(retriever.Busy());
-        return FilesIn(App().paths.InBoxPath);
-    }
-
     // The inbox holds exactly these messages, numbered from 1, the server none; the password went
     // as often as given, masked on the console, and never in clear.
     void ExpectRetrieved(const QStringList& inbox, const QByteArrayList& messages, int passwords) const
@@ -143,12 +147,12 @@ TEST_F(RetrievePeerTest, StoresEachMessageUnstuffedAndEmptiesTheMailbox)
             .append('\n');
     ASSERT_TRUE(peer->Put(large));
     // dovecot sends the very first line's dot as it is, so the retriever takes it for stuffing.
-    ExpectRetrieved(Retrieve(Dovecot::Password),
+    ExpectRetrieved(Retrieve(peer->ServerName(), Dovecot::Password),
         { RetrieveFixture("dots.expected.txt"), RetrieveFixture("empty-body.expected.txt"), RetrieveFixture("first-line-dot.expected.txt"),
             large.replace("\n", "\r\n") + ".\r\n" },
         1);
     // The next session finds the mailbox empty.
-    EXPECT_EQ(Retrieve(Dovecot::Password).size(), 4);
+    EXPECT_EQ(Retrieve(peer->ServerName(), Dovecot::Password).size(), 4);
     EXPECT_TRUE(Console().contains("\r\n<+OK 0 0\r\n:No mail has been found on a server.\r\n>QUIT\r\n")) << Console().toStdString();
     EXPECT_EQ(dialogs.Texts(), QStringList());
 }
@@ -160,16 +164,78 @@ TEST_F(RetrievePeerTest, RefusedPasswordNoKeepsTheMailYesWithTheRightOneTakesIt)
 {
     ASSERT_TRUE(peer->Put(RetrieveFixture("dots.eml")) && peer->Put(RetrieveFixture("empty-body.eml")));
     dialogs.msgBoxAnswers << MsgBoxResult::No << MsgBoxResult::Yes;
-    EXPECT_EQ(Retrieve("Tr0ub4dor-6y", [] { ADD_FAILURE() << "the account window opened on No"; }), QStringList());
+    EXPECT_EQ(Retrieve(peer->ServerName(), "Tr0ub4dor-6y", [] { ADD_FAILURE() << "the account window opened on No"; }), QStringList());
     EXPECT_EQ(peer->Count(), 2);
     int accountWindows = 0;
-    const QStringList inbox = Retrieve("Tr0ub4dor-6y", [&accountWindows] {
+    const QStringList inbox = Retrieve(peer->ServerName(), "Tr0ub4dor-6y", [&accountWindows] {
         ++accountWindows;
         App().prefs.ReceivePassword = " " + QByteArray(Dovecot::Password) + "\t ";
     });
     EXPECT_EQ(accountWindows, 1);
     EXPECT_EQ(dialogs.shown.size(), 2);
     ExpectRetrieved(inbox, { RetrieveFixture("dots.expected.txt"), RetrieveFixture("empty-body.expected.txt") }, 3);
+}
+
+// --- Both sessions over TLS, each row of peers/tls/sessions.txt one: through a relay that keeps
+// what the client sent, to aiosmtpd in one of its modes or to dovecot, with the test authority
+// in trusted-certificates.pem or not.
+
+struct TlsPeers {
+    QString Start()
+    {
+        QString failure = smtp.Start({ "plain", "starttls", "tls", "expired" }) + pop3.Start();
+        for (const auto& [name, port] : smtp.ports.asKeyValueRange())
+            failure += relays[name].Start(port);
+        return failure + relays["pop3"].Start(pop3.port) + relays["pop3s"].Start(pop3.tlsPort);
+    }
+
+    SmtpCapture smtp;
+    Dovecot pop3;
+    // In front of each server, by its name in the table: the SMTP modes, pop3 and pop3s.
+    std::map<QString, Relay> relays;
+};
+
+using TlsPeerTest = PeerSuite<TlsPeers>;
+
+TEST_F(TlsPeerTest, SessionsGoAsTheTableSays)
+{
+    App().prefs.SendUser = "alice";
+    clock.utcOffsetSeconds = 3600;
+    for (const QByteArrayList& row : FixtureRows(QStringLiteral("peers/tls/sessions.txt"))) {
+        SCOPED_TRACE(row[0].toStdString());
+        dialogs.shown.clear();
+        QFile::remove(AppPath("trusted-certificates.pem"));
+        if (row[3] == "trusted")
+            ASSERT_TRUE(QFile::copy(TestCertificates() + "/ca.pem", AppPath("trusted-certificates.pem")));
+        const QString mode = QString::fromLatin1(row[2].mid(row[2].lastIndexOf(':') + 1));
+        Relay& relay = peer->relays[mode];
+        const QByteArray server = row[2].chopped(mode.size()) + QByteArray::number(relay.port);
+        const bool sending = row[1] == "send";
+        ::Console& console = sending ? App().consoles.sendConsole : App().consoles.mainConsole;
+        console.setBoxText({});
+        const int accepted = peer->smtp.Count(mode);
+        const bool delivered = row[8] != "red";
+        if (sending) {
+            App().prefs.SendPassword = row[4];
+            Send(server, QString::fromLatin1(row[0]), "bob@example.test", "carol@example.test", "Lunch on Friday", "Shall we meet at noon?\nAlice");
+            ASSERT_EQ(peer->smtp.Count(mode), accepted + int(delivered));
+            if (delivered) // the message itself is the same as over plain text
+                EXPECT_EQ(peer->smtp.FolderFile(mode + QStringLiteral("/%1.envelope").arg(accepted + 1)),
+                    SentFixture("peers/tls/" + row[0] + ".envelope", {}, 0));
+        } else {
+            ASSERT_TRUE(peer->pop3.Count() == 1 || peer->pop3.Put(RetrieveFixture("dots.eml")));
+            QDir(AppPath("InBox")).removeRecursively();
+            EXPECT_EQ(Retrieve(server, row[4]).size(), int(delivered));
+            EXPECT_TRUE(WaitFor([&] { return peer->pop3.Count() == int(!delivered); }));
+        }
+        // A TLS record starts with 22 (a handshake); commands never hold that byte.
+        const QByteArray wire = relay.Sent();
+        EXPECT_EQ(wire.left(wire.contains('\x16') ? wire.indexOf('\x16') : wire.size()), QByteArray(row[5]).replace("@HOSTNAME@", QHostInfo::localHostName().toLatin1()));
+        EXPECT_TRUE(console.boxText().contains(row[6])) << console.boxText().toStdString();
+        EXPECT_FALSE(console.boxText().contains(row[4])) << "the password on the console";
+        EXPECT_EQ(dialogs.Texts(), row[7].isEmpty() ? QStringList() : QStringList { QString::fromUtf8(row[7]) });
+        EXPECT_EQ(ColourName(console.statusColour()), row[8]);
+    }
 }
 
 // --- The local POP3 server and real clients, each row of pop3server-peers/clients.txt one: what

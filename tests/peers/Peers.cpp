@@ -53,13 +53,40 @@ QString ChildProcess::Start(const QString& program, const QStringList& arguments
 
 QByteArray ChildProcess::FolderFile(const QString& name) const { return ReadFile(folder.filePath(name)); }
 
-QString SmtpCapture::Start()
+QString TestCertificates()
 {
-    return ChildProcess::Start(QStringLiteral(WRENPOST_PEER_PYTHON),
-        { QStringLiteral(WRENPOST_PEERS_DIR "/smtp_capture.py"), QString::number(port), folder.path() });
+    static QTemporaryDir certificates;
+    static const bool made = QProcess::execute(QStringLiteral(WRENPOST_PEER_PYTHON),
+                                 { QStringLiteral(WRENPOST_PEERS_DIR "/make_certificates.py"), certificates.path() })
+        == 0;
+    EXPECT_TRUE(made) << "make_certificates.py failed";
+    return certificates.path();
 }
 
-int SmtpCapture::Count() const { return int(QDir(folder.path()).entryList({ QStringLiteral("*.data") }).size()); }
+QString SmtpCapture::Start(const QStringList& modes)
+{
+    QFile::link(TestCertificates(), folder.filePath("certificates"));
+    QStringList arguments { QStringLiteral(WRENPOST_PEERS_DIR "/smtp_capture.py"), folder.path() };
+    // The script is ready once the last mode's server listens, on the port Start waits for.
+    for (const QString& mode : modes)
+        arguments << mode + ':' + QString::number(ports[mode] = mode == modes.last() ? port : FreeLoopbackPort());
+    return ChildProcess::Start(QStringLiteral(WRENPOST_PEER_PYTHON), arguments);
+}
+
+int SmtpCapture::Count(const QString& mode) const { return int(QDir(folder.filePath(mode)).entryList({ QStringLiteral("*.data") }).size()); }
+
+QString Relay::Start(quint16 target)
+{
+    return ChildProcess::Start(QStringLiteral("socat"),
+        { "-r", folder.filePath("wire"), QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr,fork").arg(port),
+            QStringLiteral("TCP:127.0.0.1:%1").arg(target) });
+}
+
+QByteArray Relay::Sent()
+{
+    const QByteArray wire = FolderFile("wire");
+    return wire.mid(std::exchange(read, wire.size()));
+}
 
 QString Dovecot::Start()
 {
@@ -77,7 +104,11 @@ QString Dovecot::Start()
             "wren:{PLAIN}" + QByteArray(Password) + ':' + QByteArray::number(nobody->pw_uid) + ':' + QByteArray::number(nobody->pw_gid)
                 + "::" + path + "/home\n")
         && WriteFile(folder.filePath("dovecot.conf"),
-            ReadFile(WRENPOST_PEERS_DIR "/dovecot.conf.in").replace("@FOLDER@", path).replace("@PORT@", QByteArray::number(port)));
+            ReadFile(WRENPOST_PEERS_DIR "/dovecot.conf.in")
+                .replace("@FOLDER@", path)
+                .replace("@PORT@", QByteArray::number(port))
+                .replace("@TLS_PORT@", QByteArray::number(tlsPort))
+                .replace("@CERTIFICATES@", QFile::encodeName(TestCertificates())));
     // -F keeps the master process in the foreground, a child of ours.
     const QString failure = ready
         ? ChildProcess::Start(QStringLiteral("/usr/sbin/dovecot"), { "-F", "-c", folder.filePath("dovecot.conf") })

@@ -4,6 +4,7 @@
 
 #include "QtPrinting.h"
 
+#include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -25,18 +26,36 @@ struct ChildProcess {
     QProcess process;
 };
 
-// aiosmtpd (smtp_capture.py) keeping the N-th message it accepts in its folder as it crossed
-// the wire: N.envelope the client's command lines through DATA, N.data the content through its
-// "." line. It greets with a fixed name. (postfix's
-// smtp-sink dumps with LF line ends and a Received line of its own: no byte for byte.)
+// A certificate authority and certificates for localhost signed by it (make_certificates.py),
+// made once for the test run: the folder that holds them.
+QString TestCertificates();
+
+// aiosmtpd (smtp_capture.py) keeping the N-th message each mode's server accepts in the folder
+// MODE as it crossed the wire: N.envelope the client's command lines through DATA, N.data the
+// content through its "." line. It greets with a fixed name. (postfix's smtp-sink dumps with
+// LF line ends and a Received line of its own: no byte for byte.)
 struct SmtpCapture : ChildProcess {
-    QString Start();
-    // How many messages it has accepted.
-    int Count() const;
+    // Serves each mode on a port of its own.
+    QString Start(const QStringList& modes = { QStringLiteral("plain") });
+    // How many messages the mode's server has accepted.
+    int Count(const QString& mode = QStringLiteral("plain")) const;
+
+    QMap<QString, quint16> ports;
+};
+
+// socat relaying each connection on `port` to the target port, and keeping every byte clients
+// send through it: the plain text a client sends before TLS can be read there.
+struct Relay : ChildProcess {
+    QString Start(quint16 target);
+    // What clients sent since the last call.
+    QByteArray Sent();
+
+    qsizetype read = 0;
 };
 
 // A private dovecot (dovecot.conf.in) serving POP3 to the user "wren" from a Maildir that
-// belongs to `nobody`. It must be started as root; it drops to that user.
+// belongs to `nobody`, with STLS on `port` and TLS from the first byte on `tlsPort`. It must be
+// started as root; it drops to that user.
 struct Dovecot : ChildProcess {
     static constexpr const char* Password = "Tr0ub4dor-7x";
     QString Start();
@@ -46,6 +65,7 @@ struct Dovecot : ChildProcess {
     int Count() const;
 
     int put = 0;
+    quint16 tlsPort = FreeLoopbackPort();
 };
 
 // A fixture of a message sent to SmtpCapture with this run's values filled in: @HOSTNAME@ (the

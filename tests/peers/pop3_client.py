@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""pop3_client.py PORT PASSWORD OUTDIR [DELE-NUMBER...]: a POP3 session through poplib (PeerTest.cpp)."""
+# pop3_client.py PORT PASSWORD OUTDIR [DELE-NUMBER...]: a POP3 session through poplib (PeerTest.cpp).
 
 import poplib
 import sys

@@ -13,7 +13,7 @@ wrenpost_deps_packages() {
     case "$1" in
         build) echo "${build[*]}" ;;
         run) echo "${build[*]} ca-certificates xvfb xauth" ;;
-        test) echo "${build[*]} ca-certificates xvfb xauth xdotool openbox imagemagick fonts-dejavu-core python3-aiosmtpd python3-cryptography socat dovecot-core dovecot-pop3d curl mpop fetchmail clang libclang-rt-dev llvm" ;;
+        test) echo "${build[*]} ca-certificates xvfb xauth xdotool openbox imagemagick fonts-dejavu-core python3-aiosmtpd python3-cryptography socat dovecot-core dovecot-pop3d curl mpop fetchmail clang libclang-rt-dev llvm dbus-daemon" ;;
         bench) echo "$(wrenpost_deps_packages test) msmtp postfix time python3 getmail6" ;;
         *)
             echo "deps.sh: unknown group '$1' (expected build, run, test or bench)" >&2

@@ -1,6 +1,7 @@
 #include "ProtocolObjects.h"
 
 #include "AppState.h"
+#include "DesktopNotifications.h"
 #include "Dialogs.h"
 #include "MailRetriever.h"
 #include "MailSender.h"
@@ -39,7 +40,11 @@ void CreateMainRetriever(frmMain& mainWindow, ProtocolObjects& objects)
         objects.MainRetriever = std::make_unique<MailRetriever>(
             *objects.wsRetriever, *objects.retrieveProgress, App().consoles.mainConsole, App().services);
         MailRetriever& retriever = *objects.MainRetriever;
-        retriever.showReceivingIcon = [&mainWindow](bool receiving) { mainWindow.ShowReceivingIcon(receiving); };
+        objects.newMailNotice = std::make_unique<NewMailNotice>(mainWindow);
+        retriever.showReceivingIcon = [&mainWindow, &notice = *objects.newMailNotice](bool receiving) {
+            mainWindow.ShowReceivingIcon(receiving);
+            notice.Retrieving(receiving);
+        };
         retriever.showAccountWindow = [&mainWindow] { mainWindow.showAccountWindow(); };
         mainWindow.retrieveMail = [&retriever] { retriever.RetrieveMail(); };
     });

@@ -6,6 +6,7 @@
 
 class MailRetriever;
 class MailSender;
+class NewMailNotice;
 class POP3Server;
 class ProgressBarView;
 class QtSocket;
@@ -19,6 +20,7 @@ struct ProtocolObjects {
     std::unique_ptr<QtSocket> wsRetriever;
     std::unique_ptr<ProgressBarView> retrieveProgress;
     std::unique_ptr<MailRetriever> MainRetriever;
+    std::unique_ptr<NewMailNotice> newMailNotice;
     std::unique_ptr<QtSocket> wsSender;
     std::unique_ptr<frmSend> composeWindow;
     std::unique_ptr<ProgressBarView> sendProgress;
@@ -29,7 +31,8 @@ struct ProtocolObjects {
 };
 
 // Creates the retriever, bound to the main window's progress bar, icon, Receive command and
-// autoretrieve clock. A failure is reported as the retriever's "Initialize".
+// autoretrieve clock, and to the desktop's new-mail notification. A failure is reported as the
+// retriever's "Initialize".
 void CreateMainRetriever(frmMain& mainWindow, ProtocolObjects& objects);
 
 // Creates the sender with its compose window (hidden) and binds them to the main window's

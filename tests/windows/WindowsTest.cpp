@@ -29,6 +29,7 @@
 #include "Attention.h"
 #include "ConsoleView.h"
 #include "NestedLoop.h"
+#include "Peers.h"
 #include "ProtocolObjects.h"
 #include "QtPrinting.h"
 #include "Scenario.h"
@@ -45,6 +46,7 @@
 
 #include <QTcpServer>
 #include <QTest>
+#include <QtDBus>
 #include <QtWidgets>
 #include <sys/stat.h>
 
@@ -392,6 +394,64 @@ TEST(Viewer, ViewTellsWhenTheInboxIsNoFolder)
     ViewMail(nullptr);
     const QStringList texts { "Mail folder\r\n%1\r\ndoes not exist.", "File \r\n%1\r\nis not a Mail Folder." };
     EXPECT_EQ(home.dialogs.Texts(), QStringList(texts).replaceInStrings("%1", App().paths.InBoxPath));
+}
+
+// New mail told to the desktop, on a private session bus (tests/fixtures/windows/desktop) that
+// dbus-monitor watches; the test plays the notification service and answers with the id 7.
+struct NotificationService : QDBusVirtualObject {
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& call, const QDBusConnection& bus) override { return bus.send(call.createReply(7u)); }
+};
+
+// Retrievals from a real POP3 server as the autoretrieve clock starts them, the n-th storing n
+// messages while the window named is active; the first finds no service on the bus.
+TEST_F(MainWindowTest, NewMailIsToldToTheDesktopWhenTheWindowIsNotActive)
+{
+    ChildProcess bus, monitor;
+    bus.process.start(
+        "dbus-daemon", { "--config-file=" WRENPOST_FIXTURES "/windows/desktop/session-bus.conf", "--print-address", "--nofork" });
+    const QString address = bus.process.waitForReadyRead() ? bus.process.readLine().trimmed() : "";
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
+    monitor.process.start("dbus-monitor", { "--address", address, "interface=org.freedesktop.Notifications" });
+    ASSERT_TRUE(monitor.process.waitForReadyRead());
+    Dovecot pop3;
+    ASSERT_EQ(pop3.Start(), QString());
+    WriteAppFile("preferences.txt", Fixture("journeys/retrieve-preferences.txt").replace("@SERVER@", pop3.ServerName()));
+    ProtocolObjects objects;
+    Main(window, objects);
+    QWidget other;
+    other.show();
+    NotificationService service;
+    QDBusConnection listener = QDBusConnection::connectToBus(address, "listener");
+    QString seen;
+    const auto monitored = [&](const char* text) { return WaitFor([&] { return (seen += monitor.process.readAll()).contains(text); }); };
+    int n = 0;
+    for (QWidget* active : { &other, &other, static_cast<QWidget*>(&window), &other }) {
+        // The service comes once the bus has turned the first notification away.
+        if (++n == 2)
+            ASSERT_TRUE(monitored("member=Notify") && listener.registerVirtualObject("/org/freedesktop/Notifications", &service)
+                && listener.registerService("org.freedesktop.Notifications"));
+        active->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(active));
+        for (int message = 0; message < n; ++message)
+            pop3.Put(Fixture("peers/retrieve/dots.eml"));
+        window.retrieveMail();
+    }
+    // The notification's action, with the desktop's token ahead of it, brings the main window
+    // forward (on Wayland, Qt hands the token on) and counts as attention.
+    ASSERT_TRUE(monitored("4 message(s)"));
+    for (const auto& [signal, text] : { std::pair { "ActivationToken", "token-7" }, { "ActionInvoked", "default" } })
+        listener.send(
+            QDBusMessage::createSignal("/org/freedesktop/Notifications", "org.freedesktop.Notifications", signal) << 7u << QString(text));
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+    EXPECT_EQ(qgetenv("XDG_ACTIVATION_TOKEN"), "token-7");
+    EXPECT_EQ(App().autoretrieve.SinceLastAttentionCounter, 0);
+    EXPECT_EQ(dialogs.Texts(), QStringList());
+    EXPECT_TRUE(monitored("ActionInvoked"));
+    // The icon's bytes are left out: they are Qt's drawing.
+    EXPECT_EQ(seen.replace(pop3.ServerName(), "@SERVER@").replace(QRegularExpression("time=.* path="), "path=")
+                  .replace(QRegularExpression("bytes \\[[^\\]]*\\]"), "bytes [...]"),
+        Fixture("windows/desktop/notifications.txt"));
 }
 
 } // namespace

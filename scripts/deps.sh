@@ -4,7 +4,7 @@
 #   bash scripts/deps.sh GROUP            (run it)
 #   source scripts/deps.sh; wrenpost_deps GROUP   (from another script)
 #
-# GROUP is build, run, test or bench. Packages already installed cost no apt work at all;
+# GROUP is build, run, install, test or bench. Packages already installed cost no apt work at all;
 # apt-get update runs only when something is missing.
 
 # The package lists: each group names what it adds to the build group.
@@ -13,10 +13,11 @@ wrenpost_deps_packages() {
     case "$1" in
         build) echo "${build[*]}" ;;
         run) echo "${build[*]} ca-certificates xvfb xauth" ;;
-        test) echo "${build[*]} ca-certificates xvfb xauth xdotool openbox imagemagick fonts-dejavu-core python3-aiosmtpd python3-cryptography socat dovecot-core dovecot-pop3d curl mpop fetchmail clang libclang-rt-dev llvm dbus-daemon" ;;
+        install) echo "${build[*]} ca-certificates librsvg2-bin" ;;
+        test) echo "${build[*]} ca-certificates xvfb xauth xdotool openbox imagemagick fonts-dejavu-core python3-aiosmtpd python3-cryptography socat dovecot-core dovecot-pop3d curl mpop fetchmail clang libclang-rt-dev llvm librsvg2-bin desktop-file-utils appstream libgtk-3-bin dbus-daemon dunst" ;;
         bench) echo "$(wrenpost_deps_packages test) msmtp postfix time python3 getmail6" ;;
         *)
-            echo "deps.sh: unknown group '$1' (expected build, run, test or bench)" >&2
+            echo "deps.sh: unknown group '$1' (expected build, run, install, test or bench)" >&2
             return 2
             ;;
     esac
@@ -57,7 +58,7 @@ wrenpost_deps_silence_dovecot() {
 
 wrenpost_deps() {
     if [[ $# -ne 1 ]]; then
-        echo "usage: deps.sh build|run|test|bench" >&2
+        echo "usage: deps.sh build|run|install|test|bench" >&2
         return 2
     fi
     local list

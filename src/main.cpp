@@ -12,6 +12,8 @@ int main(int argc, char* argv[])
 {
     TerminationSignals::Install();
     QApplication application(argc, argv);
+    // The installed desktop entry's name, by which desktops match the windows to it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("wrenpost"));
 
     QtDialogs dialogs;
     SystemClock clock;

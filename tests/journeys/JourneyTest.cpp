@@ -178,4 +178,25 @@ TEST_F(Journey, ShiftSpaceRetrievesAndViewShowsAMessage)
     ExpectEndedWell();
 }
 
+
+// A fresh account installs the program (the test tree's executable in place of a Release build),
+// starts it from its menu entry and uninstalls it: its home keeps the mail and the preferences,
+// and the account is told where. Each command runs in a shell in the account's home.
+TEST_F(Journey, InstalledItStartsFromTheMenuAndUninstalledItLeavesTheMail)
+{
+    const auto shell = [this](const QString& command) {
+        QProcess sh;
+        sh.start("sh", { "-c", "export HOME=\"$0\" && unset XDG_DATA_HOME && cd && " + command, program.folder.path() });
+        EXPECT_TRUE(sh.waitForFinished(60000) && sh.exitCode() == 0) << command.toStdString() << sh.readAllStandardError().toStdString();
+        return sh.readAllStandardOutput().replace(QFile::encodeName(program.folder.path()), "@HOME@");
+    };
+    const QString install = "bash '" WRENPOST_SOURCE_DIR "/scripts/install.sh' ", listing = " && find .local/share | LC_ALL=C sort";
+    EXPECT_EQ(shell(install + "--from '" WRENPOST_EXECUTABLE "'" + listing), Fixture("journeys/installed.txt"));
+    shell("desktop-file-validate .local/share/applications/wrenpost.desktop && appstreamcli validate --no-net .local/share/metainfo/*");
+    WriteFile(Path(".local/share/wrenpost/preferences.txt"), Fixture("journeys/retrieve-preferences.txt"));
+    shell("gtk-launch wrenpost");
+    Close("Wrenpost");
+    EXPECT_EQ(shell(install + "--uninstall" + listing), Fixture("journeys/uninstalled.txt"));
+}
+
 } // namespace

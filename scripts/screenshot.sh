@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Regenerates the screenshots in docs/: builds build/wrenpost if needed, runs a copy of it
 # in a temporary application folder with a complete demo account on a private virtual X
-# server (1024x768), and photographs its windows.
+# server (1024x768), and photographs its windows, then the new-mail notification as dunst
+# shows it.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 repo=$(pwd)
@@ -19,6 +20,7 @@ im_identify=$(command -v identify-im6.q16 || command -v identify)
 app=$(mktemp -d)
 xvfb_pid=
 wrenpost_pid=
+notice_pids=()
 stop() {
     [[ -n "$1" ]] || return 0
     kill -TERM "$1" 2>/dev/null || true
@@ -26,6 +28,9 @@ stop() {
 }
 cleanup() {
     stop "$wrenpost_pid"
+    for pid in "${notice_pids[@]}"; do
+        stop "$pid"
+    done
     stop "$xvfb_pid"
     rm -rf "$app"
 }
@@ -136,3 +141,70 @@ if [[ $status -ne 0 ]]; then
     cat "$app/wrenpost.log" >&2
     exit 1
 fi
+
+# The new-mail notification: a second copy of the program, in a home of its own, retrieves two
+# messages from a POP3 server that serves them once, on a private session bus where dunst shows
+# notifications. Its window is not the active one (there is no window manager), so it notifies.
+notice=$app/notice
+mkdir -p "$notice"
+cp build/wrenpost "$notice/"
+dbus-daemon --session --print-address=3 --nofork 3>"$notice/bus" &
+notice_pids+=($!)
+for _ in $(seq 100); do
+    [[ -s "$notice/bus" ]] && break
+    sleep 0.1
+done
+DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$notice/bus")
+export DBUS_SESSION_BUS_ADDRESS
+printf '%s\n' '[global]' 'font = DejaVu Sans 10' 'width = 340' 'origin = top-right' 'offset = 10x10' \
+    'frame_color = "#282846"' 'show_indicators = no' '[urgency_normal]' 'background = "#faf5e1"' 'foreground = "#282846"' \
+    'timeout = 0' >"$notice/dunstrc"
+dunst -config "$notice/dunstrc" >"$notice/dunst.log" 2>&1 &
+notice_pids+=($!)
+/usr/bin/python3 - "$notice/pop3-port" >"$notice/pop3.log" 2>&1 <<'EOF' &
+import socket
+import sys
+
+messages = [
+    b"From: <ann@example.org>\r\nSubject: Lunch on Friday\r\n\r\nShall we meet at noon?\r\n",
+    b"From: <bob@example.org>\r\nSubject: Minutes\r\n\r\nThe minutes of Tuesday.\r\n",
+]
+server = socket.create_server(("127.0.0.1", 0))
+with open(sys.argv[1], "w") as port:
+    port.write(str(server.getsockname()[1]))
+while True:
+    client, _ = server.accept()
+    stream = client.makefile("rwb")
+    stream.write(b"+OK ready\r\n")
+    stream.flush()
+    for line in stream:
+        verb, _, argument = line.decode().strip().partition(" ")
+        if verb == "STAT":
+            stream.write(b"+OK %d %d\r\n" % (len(messages), sum(map(len, messages))))
+        elif verb == "RETR":
+            stream.write(b"+OK\r\n" + messages[int(argument) - 1] + b".\r\n")
+        else:
+            stream.write(b"+OK\r\n")
+        stream.flush()
+        if verb == "QUIT":
+            break
+    client.close()
+    messages = []
+EOF
+notice_pids+=($!)
+for _ in $(seq 100); do
+    [[ -s "$notice/pop3-port" ]] && break
+    sleep 0.1
+done
+(umask 077 && printf '%s\r\n' 'user=joe' 'password=secret' 'save_password=Y' \
+    "server=127.0.0.1:$(cat "$notice/pop3-port")" 'retrieve interval=0.02' >"$notice/preferences.txt")
+"$notice/wrenpost" >"$notice/wrenpost.log" 2>&1 &
+notice_pids+=($!)
+popup=$(timeout 20 xdotool search --sync --onlyvisible --class '^Dunst$' | head -n 1) || {
+    echo "screenshot.sh: no notification appeared" >&2
+    cat "$notice/wrenpost.log" "$notice/dunst.log" "$notice/pop3.log" >&2
+    exit 1
+}
+sleep 1
+"$im_import" -display "$DISPLAY" -window "$popup" -define png:exclude-chunks=date,time "$repo/docs/notification.png"
+echo "screenshot.sh: wrote docs/notification.png ($("$im_identify" -format '%wx%h' "$repo/docs/notification.png"))" >&2

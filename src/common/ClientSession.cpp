@@ -114,10 +114,7 @@ void ClientSession::Connect(Security security)
     mTlsOnConnect = security == Security::Tls;
     if (security != Security::Plain)
         NoteTrustedCertificates();
-    if (mTlsOnConnect)
-        mSocket.ConnectWithTls();
-    else
-        mSocket.Connect();
+    mSocket.Connect(security);
 }
 
 void ClientSession::NoteTrustedCertificates()

@@ -48,14 +48,15 @@ bool WriteAll(int fd, const QByteArray& data)
 
 // Gives the temporary file an existing target's mode, then the text, flushed to disk.
 // Returns 0, or the errno of the step that failed.
-int FillTemporary(int fd, const QByteArray& targetName, const QByteArray& text)
+int FillTemporary(int fd, const QByteArray& targetName, const QByteArrayList& pieces)
 {
     struct stat existing {};
     if (::stat(targetName.constData(), &existing) == 0 && ::fchmod(fd, existing.st_mode & 07777) != 0)
         return errno;
-    if (!WriteAll(fd, text) || ::fsync(fd) != 0)
-        return errno;
-    return 0;
+    for (const QByteArray& piece : pieces)
+        if (!WriteAll(fd, piece))
+            return errno;
+    return ::fsync(fd) != 0 ? errno : 0;
 }
 
 // Flushes a folder's entries, so that a name just linked into it survives a power loss.
@@ -83,7 +84,7 @@ QByteArray ReadFileText(const QString& path)
     return file.readAll();
 }
 
-QString write_f(const QString& path, const QByteArray& text)
+QString write_f(const QString& path, const QByteArrayList& pieces)
 {
     if (path.isEmpty())
         return {};
@@ -96,7 +97,7 @@ QString write_f(const QString& path, const QByteArray& text)
     if (fd < 0)
         return WriteFailure(errno, path, true);
 
-    int error = FillTemporary(fd, targetName, text);
+    int error = FillTemporary(fd, targetName, pieces);
     if (::close(fd) != 0 && error == 0)
         error = errno;
     if (error == 0 && ::rename(temporaryName.constData(), targetName.constData()) != 0)

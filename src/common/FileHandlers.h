@@ -5,6 +5,7 @@
 // every error, OpenAndAppendToFile raises an AppError.
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -16,8 +17,10 @@ QByteArray ReadFileText(const QString& path);
 // file beside it, is flushed to disk and renamed over the target, and the folder is flushed.
 // A new file is readable and writable by its owner only; a replaced one keeps its mode.
 // Returns "" on success (and for an empty path), else a message naming the target; on
-// failure the target is untouched and no temporary file is left.
-QString write_f(const QString& path, const QByteArray& text);
+// failure the target is untouched and no temporary file is left. Given in pieces, the text is
+// written piece after piece, never joined in memory.
+QString write_f(const QString& path, const QByteArrayList& pieces);
+inline QString write_f(const QString& path, const QByteArray& text) { return write_f(path, QByteArrayList { text }); }
 
 // Appends the text (nothing for an empty path or text); a new file is created owner-only.
 // Raises AppError with the place of the failure appended to its description.

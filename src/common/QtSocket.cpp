@@ -189,30 +189,31 @@ void QtSocket::Dispose()
     socket->deleteLater();
 }
 
-void QtSocket::Connect() { Open(false); }
-
-void QtSocket::ConnectWithTls() { Open(true); }
-
-void QtSocket::Open(bool withTls)
+void QtSocket::Connect(Security security)
 {
     if (mState != SocketState::Closed || mServer)
         throw AppError(SocketErrors::WrongState, SocketErrors::Description(SocketErrors::WrongState));
-    auto* socket = new QSslSocket(this);
-    socket->setSslConfiguration(ClientTls(TrustedCertificates()));
-    Adopt(socket);
     mTlsRefusals.clear();
-    connect(socket, &QSslSocket::encrypted, this, &SocketAdapter::Encrypted);
-    connect(socket, &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) {
-        for (const QSslError& error : errors)
-            mTlsRefusals.append(error.errorString());
-    });
+    // A plain session never loads the TLS library: that costs a first send milliseconds.
+    if (security == Security::Plain) {
+        Adopt(new QTcpSocket(this));
+    } else {
+        auto* socket = new QSslSocket(this);
+        socket->setSslConfiguration(ClientTls(TrustedCertificates()));
+        Adopt(socket);
+        connect(socket, &QSslSocket::encrypted, this, &SocketAdapter::Encrypted);
+        connect(socket, &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) {
+            for (const QSslError& error : errors)
+                mTlsRefusals.append(error.errorString());
+        });
+    }
     mState = SocketState::Connecting;
     mInConnect = true;
     mConnectError = -1;
-    if (withTls)
+    if (auto* socket = qobject_cast<QSslSocket*>(mSocket.data()); socket != nullptr && security == Security::Tls)
         socket->connectToHostEncrypted(RemoteHost(), RemotePort());
     else
-        socket->connectToHost(RemoteHost(), RemotePort());
+        mSocket->connectToHost(RemoteHost(), RemotePort());
     mInConnect = false;
     if (mConnectError < 0)
         return;

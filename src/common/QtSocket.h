@@ -23,8 +23,7 @@ public:
     SocketState State() const override { return mState; }
     qint64 BytesReceived() const override;
 
-    void Connect() override;
-    void ConnectWithTls() override;
+    void Connect(Security security) override;
     void StartTls() override;
     TlsSummary Tls() const override;
     void Listen() override;
@@ -34,7 +33,6 @@ public:
     void Close() override;
 
 private:
-    void Open(bool withTls);
     void Adopt(QTcpSocket* socket);
     void Dispose();
     void OnError(int qtError);

@@ -12,6 +12,8 @@
 // trusted, and the remote host's name; a connection whose check or handshake fails raises
 // Error 12175 with every reason, one per line, and is of no further use.
 
+#include "ServerName.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QObject>
@@ -79,10 +81,10 @@ public:
     // Received bytes not yet taken with GetData.
     virtual qint64 BytesReceived() const = 0;
 
-    // Connects to RemoteHost:RemotePort; returns at once (Connected or Error follows).
-    virtual void Connect() = 0;
-    // Connects as Connect does and starts TLS at once; Encrypted follows Connected.
-    virtual void ConnectWithTls() = 0;
+    // Connects to RemoteHost:RemotePort; returns at once (Connected or Error follows). With Tls,
+    // TLS starts at once and Encrypted follows Connected; only a StartTls connection can be
+    // upgraded later, and only a Plain one does without the TLS library.
+    virtual void Connect(Security security) = 0;
     // On a client connection: starts TLS over it; Encrypted or Error follows. Raises AppError
     // 40006 when not connected.
     virtual void StartTls() = 0;

@@ -20,6 +20,8 @@ namespace {
 const QString TimeoutText = QStringLiteral("Send-Server Exception. Timeout while waiting for response.");
 // A reply longer than this without its last line is no SMTP reply.
 constexpr qsizetype ReplyLimit = 1 << 20;
+// How much of a body goes to the socket at a time.
+constexpr qsizetype PieceSize = 1 << 16;
 const QByteArray CrLf("\r\n");
 
 // Reply = *( code "-" text CRLF ) code [ SP text ] CRLF   (RFC 5321, 4.2)
@@ -77,7 +79,7 @@ void MailSender::SendEmailMessage(const QByteArray& toName, const QByteArray& to
             envelope.append("RCPT TO: " + ccAddress + CrLf);
         const MessageHeader fields { toName, toAddress, fromAddress, subject, boundary };
         const QByteArray header = HeaderBlock(fields, DateLine(mServices.clock->LocalNow(), mServices.clock->UtcOffsetSeconds()));
-        QByteArray storedCopy;
+        QByteArrayList storedCopy;
         if (RunDialog(header, MessageBody(fields, checkedBody), envelope, storedCopy)) {
             mConsole.setStatusColour(StatusColour::Green);
             Note("E-Mail has been sent. Closing socket." + TimeOfDay());
@@ -95,7 +97,7 @@ void MailSender::SendEmailMessage(const QByteArray& toName, const QByteArray& to
 }
 
 bool MailSender::RunDialog(const QByteArray& header, const QByteArray& body, const QList<QByteArray>& envelope,
-    QByteArray& storedCopy)
+    QByteArrayList& storedCopy)
 {
     if (!SocketIsFree())
         return false;
@@ -144,9 +146,9 @@ bool MailSender::RunDialog(const QByteArray& header, const QByteArray& body, con
 
     Note("FullHeader: ");
     Sent(header);
-    const QByteArray content = DotStuff(header + body);
-    Note("Sending " + QByteArray::number(content.size()) + " of content= \"\"(FullExternal)Header\" and \"Body\".");
-    if (!HandOver(content))
+    mBytesTotal = header.size() + StuffingDots(header) + body.size() + StuffingDots(body, header.endsWith('\n'));
+    Note("Sending " + QByteArray::number(mBytesTotal) + " of content= \"\"(FullExternal)Header\" and \"Body\".");
+    if (!HandOver(header, body))
         return false;
     const QByteArray terminator = Terminator(body);
     mSocket.SendData(terminator);
@@ -161,10 +163,8 @@ bool MailSender::RunDialog(const QByteArray& header, const QByteArray& body, con
     mProgress.Hide();
     if (!Reply("221"))
         return false;
-    // Built in place: the body may be many megabytes.
-    storedCopy = record.Text();
-    storedCopy.reserve(storedCopy.size() + header.size() + body.size() + terminator.size());
-    storedCopy.append(header).append(body).append(terminator);
+    // In pieces, the body shared, not copied: it may be many megabytes.
+    storedCopy = { record.Text(), header, body, terminator };
     return true;
 }
 
@@ -234,17 +234,30 @@ bool MailSender::Reply(const QByteArray& expected)
     return mReply.left(3) == expected;
 }
 
-bool MailSender::HandOver(const QByteArray& content)
+bool MailSender::HandOver(const QByteArray& header, const QByteArray& body)
 {
     mBytesSent = 0;
-    mBytesTotal = content.size();
     mSendPending = true;
-    mSocket.SendData(content);
+    mSocket.SendData(DotStuff(header));
+    // The body follows in pieces, each once the one before has gone: the socket never holds
+    // more than a piece, whatever the body's size.
+    qsizetype next = 0;
     const WaitRule rule { .limitMs = handOverWaitMs,
         .timeoutText = TimeoutText,
         .progress = [this] { return Percent(mBytesSent, mBytesTotal); },
         .failurePlace = QStringLiteral("When Waiting For Send Completion") };
-    return Wait(rule, [this] { return !mSendPending; });
+    return Wait(rule, [&] {
+        if (mSendPending || next == body.size())
+            return !mSendPending;
+        const QByteArrayView piece = QByteArrayView(body).sliced(next, std::min(PieceSize, body.size() - next));
+        const bool afterLineFeed = next == 0 ? header.endsWith('\n') : body[next - 1] == '\n';
+        next += piece.size();
+        mSendPending = true;
+        // Most pieces have no line to stuff: the socket copies them straight from the body.
+        mSocket.SendData(StuffingDots(piece, afterLineFeed) == 0 ? QByteArray::fromRawData(piece.data(), piece.size())
+                                                                 : DotStuff(piece, afterLineFeed));
+        return false;
+    });
 }
 
 void MailSender::DialogFailure()

@@ -6,6 +6,7 @@
 #include "ClientSession.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QList>
 
 class SendRecord;
@@ -29,7 +30,7 @@ private:
     // Runs the dialog from the connection to the server's reply to quit; false when the dialog
     // failed (mErrText then says why). Raises AppError for the exception path.
     bool RunDialog(const QByteArray& header, const QByteArray& body, const QList<QByteArray>& envelope,
-        QByteArray& storedCopy);
+        QByteArrayList& storedCopy);
     // Over TLS: EHLO, the upgrade to TLS that `server` asks for, EHLO again, and the login when
     // there is a send user. The send record keeps the EHLO line.
     bool GreetSecurely(const ServerAddress& server, SendRecord& record);
@@ -41,8 +42,8 @@ private:
     bool Command(const QByteArray& line, const QByteArray& expected, const QByteArray& echo = {});
     // Waits for the next reply and takes it; true when its code is the expected one.
     bool Reply(const QByteArray& expected);
-    // Hands the content to the socket and waits until it has gone.
-    bool HandOver(const QByteArray& content);
+    // Hands the header and the body, stuffed, to the socket and waits until they have gone.
+    bool HandOver(const QByteArray& header, const QByteArray& body);
     void DialogFailure();
 
     // The last reply taken from what was received.

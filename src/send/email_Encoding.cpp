@@ -3,6 +3,8 @@
 #include "ProductInfo.h"
 #include "Text8.h"
 
+#include <algorithm>
+
 namespace {
 const QByteArray CrLf("\r\n");
 const QByteArray RecordPrefix("X-Wrenpost info: ");
@@ -14,22 +16,38 @@ QByteArray CheckBodyLines(const QByteArray& text, QString& message)
 {
     if (text.isEmpty())
         return {};
-    QByteArray result;
-    result.reserve(text.size() + text.size() / 32 + 2);
+    // One pass into one buffer sized up front: a body of many megabytes is neither split into
+    // lines nor copied twice.
+    const QByteArrayView whole(text);
+    qsizetype lineFeeds = 0;
+    for (qsizetype at = whole.indexOf('\n'); at >= 0; at = whole.indexOf('\n', at + 1))
+        ++lineFeeds;
+    QByteArray result(text.size() + lineFeeds + CrLf.size(), Qt::Uninitialized);
+    char* out = result.data();
     qsizetype start = 0;
     for (qsizetype number = 0;; ++number) {
-        const qsizetype lineFeed = text.indexOf('\n', start);
-        const qsizetype end = lineFeed < 0 ? text.size() : lineFeed;
-        QByteArray piece = text.mid(start, end - start);
-        piece.replace('\r', QByteArray());
-        if (piece.size() > MaxBodyLineChars && Text8::CharCount(piece) > MaxBodyLineChars) {
-            message = QStringLiteral("String #") + QString::number(number) + QStringLiteral(":\r\n")
-                + Text8::ToDisplay(Text8::LeftChars(piece, 80)) + QStringLiteral(" ... \r\nis longer than 77 characters.");
-            return {};
+        const qsizetype lineFeed = whole.indexOf('\n', start);
+        const QByteArrayView line = whole.sliced(start, (lineFeed < 0 ? whole.size() : lineFeed) - start);
+        char* const lineStart = out;
+        for (qsizetype from = 0; from < line.size();) {
+            const qsizetype carriageReturn = line.indexOf('\r', from);
+            const qsizetype to = carriageReturn < 0 ? line.size() : carriageReturn;
+            out = std::copy(line.data() + from, line.data() + to, out);
+            from = to + 1;
         }
-        result += piece + CrLf;
-        if (lineFeed < 0)
+        if (out - lineStart > MaxBodyLineChars) {
+            const QByteArray piece(lineStart, out - lineStart);
+            if (Text8::CharCount(piece) > MaxBodyLineChars) {
+                message = QStringLiteral("String #") + QString::number(number) + QStringLiteral(":\r\n")
+                    + Text8::ToDisplay(Text8::LeftChars(piece, 80)) + QStringLiteral(" ... \r\nis longer than 77 characters.");
+                return {};
+            }
+        }
+        out = std::copy(CrLf.cbegin(), CrLf.cend(), out);
+        if (lineFeed < 0) {
+            result.truncate(out - result.constData());
             return result;
+        }
         start = lineFeed + 1;
     }
 }
@@ -64,18 +82,37 @@ QByteArray MessageBody(const MessageHeader& header, const QByteArray& checkedBod
     return "This is a multi-part message in MIME format." + CrLf + checkedBody;
 }
 
-QByteArray DotStuff(const QByteArray& content)
+namespace {
+
+// Calls `dot` with the position of each "." that begins a line of the content.
+template <typename AtDot> void ForEachLineDot(QByteArrayView content, bool afterLineFeed, AtDot dot)
+{
+    if (afterLineFeed && content.startsWith('.'))
+        dot(0);
+    for (qsizetype lineFeed = content.indexOf('\n'); lineFeed >= 0; lineFeed = content.indexOf('\n', lineFeed + 1))
+        if (lineFeed + 1 < content.size() && content[lineFeed + 1] == '.')
+            dot(lineFeed + 1);
+}
+
+} // namespace
+
+QByteArray DotStuff(QByteArrayView content, bool afterLineFeed)
 {
     QByteArray stuffed;
-    stuffed.reserve(content.size() + content.size() / 64 + 1);
+    stuffed.reserve(content.size() + StuffingDots(content, afterLineFeed));
     qsizetype start = 0;
-    for (qsizetype dot = content.indexOf("\n.", start); dot >= 0; dot = content.indexOf("\n.", start)) {
-        stuffed.append(content.constData() + start, dot + 2 - start);
-        stuffed.append('.');
-        start = dot + 2;
-    }
-    stuffed.append(content.constData() + start, content.size() - start);
-    return stuffed;
+    ForEachLineDot(content, afterLineFeed, [&](qsizetype dot) {
+        stuffed.append(content.sliced(start, dot - start)).append('.');
+        start = dot;
+    });
+    return stuffed.append(content.sliced(start));
+}
+
+qsizetype StuffingDots(QByteArrayView content, bool afterLineFeed)
+{
+    qsizetype dots = 0;
+    ForEachLineDot(content, afterLineFeed, [&dots](qsizetype) { ++dots; });
+    return dots;
 }
 
 QByteArray Terminator(const QByteArray& body) { return body.endsWith(CrLf) ? "." + CrLf : CrLf + "." + CrLf; }

@@ -31,8 +31,11 @@ QByteArray HeaderBlock(const MessageHeader& header, const QByteArray& dateLine);
 // The body as sent after the header: with a boundary, preceded by the MIME preamble line.
 QByteArray MessageBody(const MessageHeader& header, const QByteArray& checkedBody);
 
-// Every LF followed by "." becomes LF "..".
-QByteArray DotStuff(const QByteArray& content);
+// Every LF followed by "." becomes LF ".."; with `afterLineFeed` (the content goes on from a
+// line end), a "." at its start is doubled too. Content sent in pieces is stuffed piece by piece.
+QByteArray DotStuff(QByteArrayView content, bool afterLineFeed = false);
+// How many dots DotStuff adds.
+qsizetype StuffingDots(QByteArrayView content, bool afterLineFeed = false);
 
 // "." CR LF after a body ending in CR LF, else CR LF "." CR LF.
 QByteArray Terminator(const QByteArray& body);

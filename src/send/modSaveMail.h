@@ -4,6 +4,7 @@
 // to the second; a save never overwrites a message file (the undo file is replaced each time).
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QString>
 
 // The folder marker that selects the undo file.
@@ -15,9 +16,10 @@ inline const QString UndoFileName = QStringLiteral("saved_send_message_undo.txt"
 bool SaveReceivedMessage(const QByteArray& message, qint32 number);
 
 // Stores a composed message as <recipient>__yymmdd_hhnnss.txt in the named folder of the mail
-// store ("SentMessages", "SavedMessages"), or as the undo file for the marker "U_N_D_O". A
-// failure is shown to the user here and gives false.
-bool SaveComposedMessage(const QByteArray& message, const QByteArray& recipient, const QString& folder);
+// store ("SentMessages", "SavedMessages"), or as the undo file for the marker "U_N_D_O"; the
+// message's pieces are written one after the other. A failure is shown to the user here and
+// gives false.
+bool SaveComposedMessage(const QByteArrayList& message, const QByteArray& recipient, const QString& folder);
 
 // Shows a non-empty text (its first 1000 characters) in a message box and returns false;
 // returns true for an empty text.

@@ -108,6 +108,17 @@ TEST_F(SmtpPeerTest, EachMessageArrivesAsWrittenAndItsCopyIsKept)
     EXPECT_EQ(dialogs.Texts(), QStringList());
 }
 
+TEST_F(SmtpPeerTest, ABodyOfManyPiecesIsStuffedAcrossTheirEdges)
+{
+    // Lines of 64 bytes, each beginning with a dot: one begins each 64 KiB piece of the body.
+    const QByteArray line = "." + QByteArray(61, 'x') + "\r\n";
+    const int number = peer->Count() + 1;
+    Send(peer->ServerName(), QStringLiteral("pieces"), "dave@example.test", {}, "Pieces", line.repeated(4096));
+    ASSERT_EQ(peer->Count(), number);
+    const QByteArray data = peer->FolderFile(QStringLiteral("plain/%1.data").arg(number));
+    EXPECT_TRUE(data.endsWith("\r\n\r\n" + ("." + line).repeated(4096) + "\r\n.\r\n")) << data.right(200).toStdString();
+}
+
 // --- MailRetriever and dovecot: each test leaves the mailbox empty. An inbox file is the lines
 // as dovecot sends them, joined by CR LF, each line's stuffing dot removed, then "." CR LF.
 

@@ -4,10 +4,12 @@
 
 #include <QTimer>
 
-void FakeSocket::Connect()
+void FakeSocket::Connect(Security security)
 {
     state = SocketState::Connecting;
     onConnect();
+    if (security == Security::Tls)
+        StartTls();
 }
 
 void FakeSocket::StartTls()

@@ -17,13 +17,8 @@ public:
     SocketState State() const override { return state; }
     qint64 BytesReceived() const override { return mReceived.size(); }
 
-    void Connect() override;
     // TLS comes up (or is refused) once the events queued before it are handled: after Connected.
-    void ConnectWithTls() override
-    {
-        Connect();
-        StartTls();
-    }
+    void Connect(Security security) override;
     void StartTls() override;
     TlsSummary Tls() const override { return tls; }
     void Listen() override { state = SocketState::Listening; }

@@ -61,7 +61,7 @@ TEST(QtSocket, SessionOverLoopback)
     QObject::connect(&listener, &SocketAdapter::ConnectionRequest, &server, [&server](qintptr id) { server.Accept(id); });
     client.SetRemoteHost(QStringLiteral("127.0.0.1"));
     client.SetRemotePort(listener.LocalPort());
-    client.Connect();
+    client.Connect(Security::Plain);
     ASSERT_TRUE(WaitFor([&] { return server.State() == SocketState::Connected && !clientEvents.isEmpty(); }));
     server.SendData("+OK 1 2\r\n");
     ASSERT_TRUE(WaitFor([&] { return client.BytesReceived() == 9; }));
@@ -97,7 +97,7 @@ TEST(QtSocket, ConnectFailuresAreReportedByNumber)
         Events events(socket);
         socket.SetRemoteHost(QString::fromLatin1(row[0]));
         socket.SetRemotePort(FreeLoopbackPort());
-        EXPECT_EQ(Raised([&socket] { socket.Connect(); }), row[1]);
+        EXPECT_EQ(Raised([&socket] { socket.Connect(Security::Plain); }), row[1]);
         EXPECT_EQ(events, QStringList());
         WaitFor([&events] { return !events.isEmpty(); }, row[2].isEmpty() ? 300 : 5000);
         EXPECT_EQ(events.join('|'), row[2]);

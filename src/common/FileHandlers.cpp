@@ -29,9 +29,9 @@ QString WriteFailure(int error, const QString& path, bool opening)
 }
 
 // Writes all of `data`; false with errno set on failure.
-bool WriteAll(int fd, const QByteArray& data)
+bool WriteAll(int fd, QByteArrayView data)
 {
-    const char* next = data.constData();
+    const char* next = data.data();
     qsizetype left = data.size();
     while (left > 0) {
         const ssize_t written = ::write(fd, next, static_cast<size_t>(left));
@@ -48,14 +48,13 @@ bool WriteAll(int fd, const QByteArray& data)
 
 // Gives the temporary file an existing target's mode, then the text, flushed to disk.
 // Returns 0, or the errno of the step that failed.
-int FillTemporary(int fd, const QByteArray& targetName, const QByteArrayList& pieces)
+int FillTemporary(int fd, const QByteArray& targetName, const TextPieces& text)
 {
     struct stat existing {};
     if (::stat(targetName.constData(), &existing) == 0 && ::fchmod(fd, existing.st_mode & 07777) != 0)
         return errno;
-    for (const QByteArray& piece : pieces)
-        if (!WriteAll(fd, piece))
-            return errno;
+    if (!text([fd](QByteArrayView piece) { return WriteAll(fd, piece); }))
+        return errno;
     return ::fsync(fd) != 0 ? errno : 0;
 }
 
@@ -84,7 +83,7 @@ QByteArray ReadFileText(const QString& path)
     return file.readAll();
 }
 
-QString write_f(const QString& path, const QByteArrayList& pieces)
+QString write_f(const QString& path, const TextPieces& text)
 {
     if (path.isEmpty())
         return {};
@@ -97,7 +96,7 @@ QString write_f(const QString& path, const QByteArrayList& pieces)
     if (fd < 0)
         return WriteFailure(errno, path, true);
 
-    int error = FillTemporary(fd, targetName, pieces);
+    int error = FillTemporary(fd, targetName, text);
     if (::close(fd) != 0 && error == 0)
         error = errno;
     if (error == 0 && ::rename(temporaryName.constData(), targetName.constData()) != 0)

@@ -5,10 +5,11 @@
 // every error, OpenAndAppendToFile raises an AppError.
 
 #include <QByteArray>
-#include <QByteArrayList>
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 // The whole content of an ordinary file; "" when it is missing, empty or unreadable.
 QByteArray ReadFileText(const QString& path);
@@ -19,8 +20,16 @@ QByteArray ReadFileText(const QString& path);
 // Returns "" on success (and for an empty path), else a message naming the target; on
 // failure the target is untouched and no temporary file is left. Given in pieces, the text is
 // written piece after piece, never joined in memory.
-QString write_f(const QString& path, const QByteArrayList& pieces);
-inline QString write_f(const QString& path, const QByteArray& text) { return write_f(path, QByteArrayList { text }); }
+using PieceWriter = std::function<bool(QByteArrayView)>;
+// Hands a text to the writer piece after piece; false as soon as a write failed.
+using TextPieces = std::function<bool(const PieceWriter&)>;
+QString write_f(const QString& path, const TextPieces& text);
+// The text as its one piece.
+inline TextPieces WholeText(const QByteArray& text)
+{
+    return [text](const PieceWriter& write) { return write(text); };
+}
+inline QString write_f(const QString& path, const QByteArray& text) { return write_f(path, WholeText(text)); }
 
 // Appends the text (nothing for an empty path or text); a new file is created owner-only.
 // Raises AppError with the place of the failure appended to its description.

@@ -20,8 +20,6 @@ namespace {
 const QString TimeoutText = QStringLiteral("Send-Server Exception. Timeout while waiting for response.");
 // A reply longer than this without its last line is no SMTP reply.
 constexpr qsizetype ReplyLimit = 1 << 20;
-// How much of a body goes to the socket at a time.
-constexpr qsizetype PieceSize = 1 << 16;
 const QByteArray CrLf("\r\n");
 
 // Reply = *( code "-" text CRLF ) code [ SP text ] CRLF   (RFC 5321, 4.2)
@@ -65,8 +63,7 @@ void MailSender::SendEmailMessage(const QByteArray& toName, const QByteArray& to
 {
     if (mBusy || App().lifecycle.UserFormOpen)
         return;
-    QString lineMessage;
-    const QByteArray checkedBody = CheckBodyLines(body, lineMessage);
+    const QString lineMessage = CheckBodyLines(body);
     if (!lineMessage.isEmpty()) {
         mServices.dialogs->MsgBox(lineMessage, MsgBoxStyle::OkOnly);
         return;
@@ -79,10 +76,15 @@ void MailSender::SendEmailMessage(const QByteArray& toName, const QByteArray& to
             envelope.append("RCPT TO: " + ccAddress + CrLf);
         const MessageHeader fields { toName, toAddress, fromAddress, subject, boundary };
         const QByteArray header = HeaderBlock(fields, DateLine(mServices.clock->LocalNow(), mServices.clock->UtcOffsetSeconds()));
-        QByteArrayList storedCopy;
-        if (RunDialog(header, MessageBody(fields, checkedBody), envelope, storedCopy)) {
+        const OutgoingBody outgoing(fields, body);
+        SendRecord record;
+        if (RunDialog(header, outgoing, envelope, record)) {
             mConsole.setStatusColour(StatusColour::Green);
             Note("E-Mail has been sent. Closing socket." + TimeOfDay());
+            // The copy is made from the same bytes as what went out, piece by piece.
+            const auto storedCopy = [&](const PieceWriter& write) {
+                return write(record.Text()) && write(header) && outgoing.WriteTo(write) && write(outgoing.Terminator());
+            };
             // From here on the message has gone: a failure to keep its copy is passed over.
             PassOverFailure([&] { SaveComposedMessage(storedCopy, toAddress, QStringLiteral("SentMessages")); });
         } else {
@@ -96,8 +98,8 @@ void MailSender::SendEmailMessage(const QByteArray& toName, const QByteArray& to
     Finish();
 }
 
-bool MailSender::RunDialog(const QByteArray& header, const QByteArray& body, const QList<QByteArray>& envelope,
-    QByteArrayList& storedCopy)
+bool MailSender::RunDialog(const QByteArray& header, const OutgoingBody& body, const QList<QByteArray>& envelope,
+    SendRecord& record)
 {
     if (!SocketIsFree())
         return false;
@@ -114,7 +116,6 @@ bool MailSender::RunDialog(const QByteArray& header, const QByteArray& body, con
     mSocket.SetRemotePort(server.port);
     Note("Connecting to send-server ... ");
 
-    SendRecord record;
     record.SetStartupInfo(mSocket.LocalIP(), mSocket.RemoteHost(), mSocket.RemotePort());
     Connect(server.security);
     if (server.security == Security::Tls && !AwaitTls(TimeoutText))
@@ -146,12 +147,11 @@ bool MailSender::RunDialog(const QByteArray& header, const QByteArray& body, con
 
     Note("FullHeader: ");
     Sent(header);
-    mBytesTotal = header.size() + StuffingDots(header) + body.size() + StuffingDots(body, header.endsWith('\n'));
+    mBytesTotal = header.size() + StuffingDots(header) + body.Size() + body.LineDots();
     Note("Sending " + QByteArray::number(mBytesTotal) + " of content= \"\"(FullExternal)Header\" and \"Body\".");
     if (!HandOver(header, body))
         return false;
-    const QByteArray terminator = Terminator(body);
-    mSocket.SendData(terminator);
+    mSocket.SendData(body.Terminator());
     // Expected: 250 for the content
     if (!Reply("250"))
         return false;
@@ -161,11 +161,7 @@ bool MailSender::RunDialog(const QByteArray& header, const QByteArray& body, con
     mSocket.SendData("quit" + CrLf);
     Note("Disconnecting ... ");
     mProgress.Hide();
-    if (!Reply("221"))
-        return false;
-    // In pieces, the body shared, not copied: it may be many megabytes.
-    storedCopy = { record.Text(), header, body, terminator };
-    return true;
+    return Reply("221");
 }
 
 bool MailSender::GreetSecurely(const ServerAddress& server, SendRecord& record)
@@ -234,28 +230,28 @@ bool MailSender::Reply(const QByteArray& expected)
     return mReply.left(3) == expected;
 }
 
-bool MailSender::HandOver(const QByteArray& header, const QByteArray& body)
+bool MailSender::HandOver(const QByteArray& header, const OutgoingBody& body)
 {
     mBytesSent = 0;
     mSendPending = true;
     mSocket.SendData(DotStuff(header));
     // The body follows in pieces, each once the one before has gone: the socket never holds
     // more than a piece, whatever the body's size.
-    qsizetype next = 0;
+    OutgoingBody::Reader reader(body);
+    bool afterLineFeed = header.endsWith('\n');
     const WaitRule rule { .limitMs = handOverWaitMs,
         .timeoutText = TimeoutText,
         .progress = [this] { return Percent(mBytesSent, mBytesTotal); },
         .failurePlace = QStringLiteral("When Waiting For Send Completion") };
     return Wait(rule, [&] {
-        if (mSendPending || next == body.size())
+        QByteArrayView piece;
+        if (mSendPending || !reader.Next(piece))
             return !mSendPending;
-        const QByteArrayView piece = QByteArrayView(body).sliced(next, std::min(PieceSize, body.size() - next));
-        const bool afterLineFeed = next == 0 ? header.endsWith('\n') : body[next - 1] == '\n';
-        next += piece.size();
         mSendPending = true;
         // Most pieces have no line to stuff: the socket copies them straight from the body.
         mSocket.SendData(StuffingDots(piece, afterLineFeed) == 0 ? QByteArray::fromRawData(piece.data(), piece.size())
                                                                  : DotStuff(piece, afterLineFeed));
+        afterLineFeed = piece.endsWith('\n');
         return false;
     });
 }

@@ -6,9 +6,9 @@
 #include "ClientSession.h"
 
 #include <QByteArray>
-#include <QByteArrayList>
 #include <QList>
 
+class OutgoingBody;
 class SendRecord;
 
 class MailSender : public ClientSession {
@@ -29,8 +29,8 @@ public:
 private:
     // Runs the dialog from the connection to the server's reply to quit; false when the dialog
     // failed (mErrText then says why). Raises AppError for the exception path.
-    bool RunDialog(const QByteArray& header, const QByteArray& body, const QList<QByteArray>& envelope,
-        QByteArrayList& storedCopy);
+    bool RunDialog(const QByteArray& header, const OutgoingBody& body, const QList<QByteArray>& envelope,
+        SendRecord& record);
     // Over TLS: EHLO, the upgrade to TLS that `server` asks for, EHLO again, and the login when
     // there is a send user. The send record keeps the EHLO line.
     bool GreetSecurely(const ServerAddress& server, SendRecord& record);
@@ -43,7 +43,7 @@ private:
     // Waits for the next reply and takes it; true when its code is the expected one.
     bool Reply(const QByteArray& expected);
     // Hands the header and the body, stuffed, to the socket and waits until they have gone.
-    bool HandOver(const QByteArray& header, const QByteArray& body);
+    bool HandOver(const QByteArray& header, const OutgoingBody& body);
     void DialogFailure();
 
     // The last reply taken from what was received.

@@ -12,44 +12,23 @@ const QByteArray RecordPrefix("X-Wrenpost info: ");
 QByteArray TwoDigits(int value) { return QByteArray::number(value).rightJustified(2, '0'); }
 } // namespace
 
-QByteArray CheckBodyLines(const QByteArray& text, QString& message)
+QString CheckBodyLines(QByteArrayView text)
 {
-    if (text.isEmpty())
-        return {};
-    // One pass into one buffer sized up front: a body of many megabytes is neither split into
-    // lines nor copied twice.
-    const QByteArrayView whole(text);
-    qsizetype lineFeeds = 0;
-    for (qsizetype at = whole.indexOf('\n'); at >= 0; at = whole.indexOf('\n', at + 1))
-        ++lineFeeds;
-    QByteArray result(text.size() + lineFeeds + CrLf.size(), Qt::Uninitialized);
-    char* out = result.data();
     qsizetype start = 0;
-    for (qsizetype number = 0;; ++number) {
-        const qsizetype lineFeed = whole.indexOf('\n', start);
-        const QByteArrayView line = whole.sliced(start, (lineFeed < 0 ? whole.size() : lineFeed) - start);
-        char* const lineStart = out;
-        for (qsizetype from = 0; from < line.size();) {
-            const qsizetype carriageReturn = line.indexOf('\r', from);
-            const qsizetype to = carriageReturn < 0 ? line.size() : carriageReturn;
-            out = std::copy(line.data() + from, line.data() + to, out);
-            from = to + 1;
-        }
-        if (out - lineStart > MaxBodyLineChars) {
-            const QByteArray piece(lineStart, out - lineStart);
-            if (Text8::CharCount(piece) > MaxBodyLineChars) {
-                message = QStringLiteral("String #") + QString::number(number) + QStringLiteral(":\r\n")
-                    + Text8::ToDisplay(Text8::LeftChars(piece, 80)) + QStringLiteral(" ... \r\nis longer than 77 characters.");
-                return {};
-            }
-        }
-        out = std::copy(CrLf.cbegin(), CrLf.cend(), out);
-        if (lineFeed < 0) {
-            result.truncate(out - result.constData());
-            return result;
-        }
-        start = lineFeed + 1;
+    for (qsizetype number = 0; start <= text.size(); ++number) {
+        const qsizetype lineFeed = text.indexOf('\n', start);
+        const QByteArrayView line = text.sliced(start, (lineFeed < 0 ? text.size() : lineFeed) - start);
+        start += line.size() + 1;
+        // A line is measured only when its bytes could be too many characters.
+        if (line.size() <= MaxBodyLineChars || line.size() - line.count('\r') <= MaxBodyLineChars)
+            continue;
+        QByteArray piece = line.toByteArray();
+        piece.replace('\r', QByteArray());
+        if (Text8::CharCount(piece) > MaxBodyLineChars)
+            return QStringLiteral("String #") + QString::number(number) + QStringLiteral(":\r\n")
+                + Text8::ToDisplay(Text8::LeftChars(piece, 80)) + QStringLiteral(" ... \r\nis longer than 77 characters.");
     }
+    return {};
 }
 
 QByteArray DateLine(const QDateTime& localTime, int utcOffsetSeconds)
@@ -75,11 +54,88 @@ QByteArray HeaderBlock(const MessageHeader& header, const QByteArray& dateLine)
     return block + CrLf;
 }
 
-QByteArray MessageBody(const MessageHeader& header, const QByteArray& checkedBody)
+namespace {
+
+// How much of the text one piece of an outgoing body is made from.
+constexpr qsizetype TextPieceBytes = 1 << 16;
+
+// Appends the text with every CR dropped and every LF made CR LF.
+void AppendWireLines(QByteArray& out, QByteArrayView text)
 {
-    if (header.boundary.isEmpty())
-        return checkedBody;
-    return "This is a multi-part message in MIME format." + CrLf + checkedBody;
+    const qsizetype start = out.size();
+    out.resize(start + text.size() + text.count('\n'));
+    char* to = out.data() + start;
+    for (const char c : text) {
+        if (c == '\n')
+            *to++ = '\r';
+        if (c != '\r')
+            *to++ = c;
+    }
+    out.truncate(to - out.constData());
+}
+
+} // namespace
+
+OutgoingBody::OutgoingBody(const MessageHeader& header, const QByteArray& text)
+    : mPreamble(header.boundary.isEmpty() ? QByteArray() : "This is a multi-part message in MIME format." + CrLf)
+    , mText(text)
+    , mSize(mPreamble.size() + (text.isEmpty() ? 0 : text.size() - text.count('\r') + text.count('\n') + CrLf.size()))
+{
+}
+
+qsizetype OutgoingBody::LineDots() const
+{
+    const QByteArrayView text(mText);
+    qsizetype dots = 0;
+    // A line begins where the text does and after each LF; its CRs go, so a "." after them
+    // begins it.
+    for (qsizetype start = 0; start >= 0;) {
+        qsizetype first = start;
+        while (first < text.size() && text[first] == '\r')
+            ++first;
+        if (first < text.size() && text[first] == '.')
+            ++dots;
+        const qsizetype lineFeed = text.indexOf('\n', start);
+        start = lineFeed < 0 ? -1 : lineFeed + 1;
+    }
+    return dots;
+}
+
+QByteArray OutgoingBody::Terminator() const { return mSize == 0 ? CrLf + "." + CrLf : "." + CrLf; }
+
+bool OutgoingBody::Reader::Next(QByteArrayView& piece)
+{
+    if (!mPreambleRead) {
+        mPreambleRead = true;
+        if (!mBody.mPreamble.isEmpty()) {
+            piece = mBody.mPreamble;
+            return true;
+        }
+    }
+    const QByteArrayView text(mBody.mText);
+    while (mTextRead < text.size()) {
+        const qsizetype end = std::min(mTextRead + TextPieceBytes, text.size());
+        // Truncated, not cleared: the piece's buffer serves every piece.
+        mPiece.truncate(0);
+        AppendWireLines(mPiece, text.sliced(mTextRead, end - mTextRead));
+        if (end == text.size())
+            mPiece.append(CrLf);
+        mTextRead = end;
+        if (!mPiece.isEmpty()) {
+            piece = mPiece;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool OutgoingBody::WriteTo(const std::function<bool(QByteArrayView)>& write) const
+{
+    Reader reader(*this);
+    for (QByteArrayView piece; reader.Next(piece);)
+        if (!write(piece))
+            return false;
+    return true;
 }
 
 namespace {
@@ -114,8 +170,6 @@ qsizetype StuffingDots(QByteArrayView content, bool afterLineFeed)
     ForEachLineDot(content, afterLineFeed, [&dots](qsizetype) { ++dots; });
     return dots;
 }
-
-QByteArray Terminator(const QByteArray& body) { return body.endsWith(CrLf) ? "." + CrLf : CrLf + "." + CrLf; }
 
 QByteArray ReplyText(const QByteArray& reply)
 {

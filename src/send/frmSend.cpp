@@ -161,7 +161,7 @@ void frmSend::mnuSaveMessage_Click()
             MsgBoxStyle::OkOnly);
         return;
     }
-    if (SaveComposedMessage({ MessageText() }, to, QStringLiteral("SavedMessages")))
+    if (SaveComposedMessage(WholeText(MessageText()), to, QStringLiteral("SavedMessages")))
         WriteSendNote("Message saved.");
 }
 
@@ -181,7 +181,7 @@ void frmSend::mnuHelp_Click()
 void frmSend::Unload()
 {
     if (mShownSinceClosing)
-        SaveComposedMessage({ MessageText() }, QByteArray(), UndoFolderMarker);
+        SaveComposedMessage(WholeText(MessageText()), QByteArray(), UndoFolderMarker);
     mShownSinceClosing = false;
     // Shown again, the window is centred as a freshly loaded one.
     mPlacement.Reset();

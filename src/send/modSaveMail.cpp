@@ -39,7 +39,7 @@ void CheckRecipientName(const QString& recipient)
             RaiseAppError(QStringLiteral("The recipient address cannot be part of a file name: ") + recipient);
 }
 
-void WriteOrRaise(const QString& path, const QByteArrayList& message)
+void WriteOrRaise(const QString& path, const TextPieces& message)
 {
     const QString failure = write_f(path, message);
     if (!failure.isEmpty())
@@ -53,7 +53,7 @@ bool SaveReceivedMessage(const QByteArray& message, qint32 number)
     QString path;
     try {
         path = FreePath(App().paths.InBoxPath, [number](const QString& stamp) { return stamp + QStringLiteral("__") + QString::number(number) + QStringLiteral(".txt"); });
-        WriteOrRaise(path, { message });
+        WriteOrRaise(path, WholeText(message));
         return true;
     } catch (const std::exception& error) {
         StoreLastError(error);
@@ -62,7 +62,7 @@ bool SaveReceivedMessage(const QByteArray& message, qint32 number)
     }
 }
 
-bool SaveComposedMessage(const QByteArrayList& message, const QByteArray& recipient, const QString& folder)
+bool SaveComposedMessage(const TextPieces& message, const QByteArray& recipient, const QString& folder)
 {
     QString path;
     try {

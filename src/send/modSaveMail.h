@@ -3,8 +3,9 @@
 // saved unsent, and the one-level undo file of the compose window. Names carry the local time
 // to the second; a save never overwrites a message file (the undo file is replaced each time).
 
+#include "FileHandlers.h"
+
 #include <QByteArray>
-#include <QByteArrayList>
 #include <QString>
 
 // The folder marker that selects the undo file.
@@ -19,7 +20,7 @@ bool SaveReceivedMessage(const QByteArray& message, qint32 number);
 // store ("SentMessages", "SavedMessages"), or as the undo file for the marker "U_N_D_O"; the
 // message's pieces are written one after the other. A failure is shown to the user here and
 // gives false.
-bool SaveComposedMessage(const QByteArrayList& message, const QByteArray& recipient, const QString& folder);
+bool SaveComposedMessage(const TextPieces& message, const QByteArray& recipient, const QString& folder);
 
 // Shows a non-empty text (its first 1000 characters) in a message box and returns false;
 // returns true for an empty text.

@@ -182,7 +182,7 @@ TEST_F(Files, MessageSavesWriteTheNamedFileOrShowWhyNot)
         const bool writes = result.startsWith("MailFolder/");
         dialogs.shown.clear();
         EXPECT_EQ(row[0] == "received" ? SaveReceivedMessage(message, row[1].toInt())
-                                       : SaveComposedMessage({ message }, row.value(2), where),
+                                       : SaveComposedMessage(WholeText(message), row.value(2), where),
             writes);
         EXPECT_EQ(dialogs.Texts(), writes ? QStringList() : QStringList { result });
         if (writes) {

@@ -66,6 +66,17 @@ QByteArray Written(const QByteArray& writer, const QByteArray& text)
     return shown[0] == shown[1] ? shown[0] : "main " + shown[0] + ", compose " + shown[1];
 }
 
+// The outgoing body's pieces joined; its size and its count of dot lines must agree with them.
+QByteArray Outgoing(const QByteArray& text, const QByteArray& boundary)
+{
+    const OutgoingBody body({ .boundary = boundary }, text);
+    QByteArray joined;
+    body.WriteTo([&joined](QByteArrayView piece) { return !joined.append(piece).isNull(); });
+    EXPECT_EQ(body.Size(), joined.size());
+    EXPECT_EQ(body.LineDots(), joined.count("\n.") + (joined.startsWith('.') ? 1 : 0));
+    return joined;
+}
+
 const std::map<QByteArray, Rule> Rules = {
     { "CommandOf", [](auto& line, auto&) { return CommandOf(line); } },
     { "NameArgument", [](auto& line, auto&) { return NameArgument(line); } },
@@ -76,9 +87,8 @@ const std::map<QByteArray, Rule> Rules = {
     { "UniqueId", [](auto& name, auto&) { return UniqueId(name); } },
     { "CheckBodyLines",
         [](auto& text, auto&) {
-            QString refusal;
-            const QByteArray body = CheckBodyLines(text, refusal);
-            return refusal.isEmpty() ? body : body + "refused: " + refusal.toUtf8();
+            const QString refusal = CheckBodyLines(text);
+            return refusal.isEmpty() ? Outgoing(text, {}) : "refused: " + refusal.toUtf8();
         } },
     { "DateLine",
         [](auto& input, auto&) {
@@ -91,9 +101,9 @@ const std::map<QByteArray, Rule> Rules = {
             const QByteArrayList f = input.split('|');
             return HeaderBlock({ f.value(0), f.value(1), f.value(2), f.value(3), f.value(4) }, f.value(5));
         } },
-    { "MessageBody", [](auto& body, auto& boundary) { return MessageBody({ .boundary = boundary }, body); } },
+    { "MessageBody", [](auto& text, auto& boundary) { return Outgoing(text, boundary); } },
     { "DotStuff", [](auto& content, auto&) { return DotStuff(content); } },
-    { "Terminator", [](auto& body, auto&) { return Terminator(body); } },
+    { "Terminator", [](auto& text, auto&) { return OutgoingBody({}, text).Terminator(); } },
     { "ReplyText", [](auto& reply, auto&) { return ReplyText(reply); } },
     { "ReplyFirstLine", [](auto& reply, auto&) { return ReplyFirstLine(reply); } },
     { "ConsoleWriter", [](auto& text, auto& writer) { return Written(writer, text); } },

@@ -4,16 +4,22 @@
 //
 //   wrenpost-bench body BYTES FILE        writes a message body of about BYTES (CR LF lines of
 //                                         about 70 characters, some starting with ".")
-//   wrenpost-bench send SERVER BODYFILE   one SendEmailMessage to SERVER ("127.0.0.1:PORT")
+//   wrenpost-bench send SERVER BODYFILE   one SendEmailMessage to SERVER ("127.0.0.1:PORT",
+//                                         "smtps://localhost:PORT")
 //   wrenpost-bench text BYTES REPEATS     CheckBodyLines and DotStuff on a body of BYTES
 //   wrenpost-bench retrieve SERVER USER PASSWORD INBOX
-//                                         one RetrieveMail from SERVER into the folder INBOX
+//                                         one RetrieveMail from SERVER ("127.0.0.1:PORT",
+//                                         "pop3s://localhost:PORT") into the folder INBOX
 //   wrenpost-bench serve FOLDER USER PASSWORD PORT TICK_MS
 //                                         runs the local POP3 server with FOLDER as the
 //                                         application folder (the mailbox is
 //                                         FOLDER/MailFolder/POP3MailBox) on PORT (0: a free one),
 //                                         its clock ticking every TICK_MS (0: as built), until
 //                                         stdin closes; prints "port=N" once it listens
+//
+// A send or a retrieval runs in an application folder of its own; with WRENPOST_BENCH_CA=FILE,
+// FILE is its trusted-certificates.pem, so that its TLS sessions accept the benchmarks' server
+// certificates.
 
 #include "AppState.h"
 #include "Clock.h"
@@ -136,6 +142,15 @@ int WriteBody(qsizetype bytes, const QString& path)
     return 0;
 }
 
+bool TrustBenchCertificates(const QString& folder)
+{
+    const QString certificates = qEnvironmentVariable("WRENPOST_BENCH_CA");
+    if (certificates.isEmpty() || QFile::copy(certificates, JoinPath(folder, QStringLiteral("trusted-certificates.pem"))))
+        return true;
+    std::fprintf(stderr, "wrenpost-bench: cannot copy %s into %s\n", qPrintable(certificates), qPrintable(folder));
+    return false;
+}
+
 int SendOnce(const QByteArray& server, const QString& bodyPath)
 {
     QFile bodyFile(bodyPath);
@@ -146,6 +161,8 @@ int SendOnce(const QByteArray& server, const QString& bodyPath)
     const QByteArray body = bodyFile.readAll();
 
     QTemporaryDir folder;
+    if (!TrustBenchCertificates(folder.path()))
+        return 1;
     const QString sentFolder = folder.filePath(QStringLiteral("MailFolder/SentMessages"));
     QDir().mkpath(sentFolder);
     SystemClock clock;
@@ -208,6 +225,8 @@ long PeakRssKb()
 int RetrieveOnce(const QByteArray& server, const QByteArray& user, const QByteArray& password, const QString& inbox)
 {
     QTemporaryDir folder;
+    if (!TrustBenchCertificates(folder.path()))
+        return 1;
     SystemClock clock;
     ConsoleDialogs dialogs;
     int beeps = 0;

@@ -23,13 +23,15 @@ of sections 4 to 6 (default 3); BENCH_SECTIONS=4,6 runs only the sections listed
    then QUIT) by our POP3 server in the driver, with its 50 ms clock and with a clock of one
    hour, and by dovecot, interleaved round by round.
 
-Standard library only: Debian's python3 runs it, whatever python3 comes first on PATH.
+Standard library only: Debian's python3 runs it, whatever python3 comes first on PATH (and
+make_certificates.py needs Debian's python3-cryptography).
 """
 
 import argparse
 import collections
 import contextlib
 import email.utils
+import functools
 import os
 import pwd
 import re
@@ -47,6 +49,7 @@ from typing import NamedTuple
 BENCH_DIR = Path(__file__).resolve().parent
 ROOT = BENCH_DIR.parent
 DOVECOT_TEMPLATE = ROOT / "tests/peers/dovecot.conf.in"
+MAKE_CERTIFICATES = ROOT / "tests/peers/make_certificates.py"
 POP3_FETCH = BENCH_DIR / "pop3_fetch.py"
 GETMAIL_WRAPPER = BENCH_DIR / "getmail_waitpid.py"
 # getmail is a Debian package: its modules are there for Debian's interpreter only.
@@ -268,6 +271,15 @@ class Bench:
     def run_driver(self, name, *arguments, env=None, peak_memory=False):
         return self.run_captured(name, [self.driver, *arguments], env=env, peak_memory=peak_memory)
 
+    @functools.cached_property
+    def certificates(self):
+        """The run's test certificates, made on first use: a folder with ca.pem, and server.pem and
+        server.key for localhost, signed by it."""
+        folder = self.work / "certificates"
+        folder.mkdir()
+        self.run_captured("make_certificates", [DEBIAN_PYTHON, MAKE_CERTIFICATES, folder])
+        return folder
+
     def row(self, name, ours, peer=None, target=None, digits=1):
         """A line of the summary: our figure, the peer's and their ratio; the target applies to
         the ratio, or to our figure when there is no peer."""
@@ -456,8 +468,9 @@ def section_reply_wait(bench):
 
 
 class Dovecot:
-    """A private dovecot that serves POP3 only, on a free loopback port, from nobody's Maildir,
-    set up as the peer tests set theirs up (the same configuration template)."""
+    """A private dovecot that serves POP3 only, on a free loopback port and with TLS from the first
+    byte on another, from nobody's Maildir, set up as the peer tests set theirs up (the same
+    configuration template)."""
 
     user, password = "bench", "bench-secret"
 
@@ -466,7 +479,7 @@ class Dovecot:
         self.folder = bench.work / "dovecot"
         self.maildir = self.folder / "home/Maildir"
         self.owner = pwd.getpwnam("nobody")
-        self.port = free_port()
+        self.port, self.tls_port = free_port(), free_port()
         self.fills = 0
         # The mail user passes through the run's folder, which mkdtemp made 0700, to its home.
         bench.work.chmod(0o755)
@@ -476,11 +489,14 @@ class Dovecot:
             f"{self.user}:{{PLAIN}}{self.password}:{self.owner.pw_uid}:{self.owner.pw_gid}::{self.folder / 'home'}\n")
         self.conf = self.folder / "dovecot.conf"
         self.conf.write_text(DOVECOT_TEMPLATE.read_text()
-                             .replace("@FOLDER@", str(self.folder)).replace("@PORT@", str(self.port)))
+                             .replace("@FOLDER@", str(self.folder)).replace("@PORT@", str(self.port))
+                             .replace("@TLS_PORT@", str(self.tls_port))
+                             .replace("@CERTIFICATES@", str(bench.certificates)))
         # -F keeps the master process in the foreground, a child of ours.
         self.process = bench.start(["dovecot", "-F", "-c", self.conf])
         try:
-            wait_for_port(self.port, self.process)
+            for port in (self.port, self.tls_port):
+                wait_for_port(port, self.process)
         except BenchFailure as failure:
             raise BenchFailure(f"dovecot: {failure}\n{self.log()}") from None
 
@@ -538,7 +554,8 @@ class Retrieval:
         work = bench.work
         self.dovecot = dovecot = Dovecot(bench)
         version = subprocess.run(["dovecot", "--version"], capture_output=True, text=True).stdout.split()
-        print(f"dovecot {version[0] if version else '?'} on 127.0.0.1:{dovecot.port}")
+        print(f"dovecot {version[0] if version else '?'} on 127.0.0.1:{dovecot.port},"
+              f" with pop3s on localhost:{dovecot.tls_port}")
 
         body = work / "body10k.txt"
         bench.run_driver("body10k", "body", 10000, body)

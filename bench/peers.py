@@ -150,7 +150,7 @@ def mpop_rc(path, server, user, password, delivery, trust=None):
 
 
 class Retrieval:
-    """Dovecot, the 200 messages and the retrieving tools, shared by sections 4 to 6. Each
+    """Dovecot, the 200 messages and the retrieving tools, shared by sections 4 to 7. Each
     retrieval refills the mailbox with the files named, retrieves into a fresh folder and
     checks the delivery."""
 

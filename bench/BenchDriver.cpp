@@ -17,9 +17,10 @@
 //                                         application folder (the mailbox is
 //                                         FOLDER/MailFolder/POP3MailBox) on PORT (0: a free one),
 //                                         its clock ticking every TICK_MS (0: as built), until
-//                                         stdin closes; prints "port=N" once it listens, and
-//                                         at the end the peak resident set then (idle_rss_kb)
-//                                         and at the end (peak_rss_kb)
+//                                         stdin closes; prints "port=N" once it listens
+//                                         and, at its end, the peak resident set when it
+//                                         began to listen (idle_rss_kb) and the last one
+//                                         (peak_rss_kb)
 //
 // Peak resident sets are the kernel's (getrusage), which counts whatever ran in the process
 // before the driver's exec: start the driver from a small program (/usr/bin/time will do).

@@ -4,16 +4,33 @@
 //
 //   wrenpost-bench body BYTES FILE        writes a message body of about BYTES (CR LF lines of
 //                                         about 70 characters, some starting with ".")
-//   wrenpost-bench send SERVER BODYFILE   one SendEmailMessage to SERVER ("127.0.0.1:PORT")
+//   wrenpost-bench send SERVER BODYFILE   one SendEmailMessage to SERVER ("127.0.0.1:PORT",
+//                                         "smtps://localhost:PORT"); idle_rss_kb is the peak
+//                                         resident set before the body is read, peak_rss_kb
+//                                         the peak after the send
 //   wrenpost-bench text BYTES REPEATS     CheckBodyLines and DotStuff on a body of BYTES
 //   wrenpost-bench retrieve SERVER USER PASSWORD INBOX
-//                                         one RetrieveMail from SERVER into the folder INBOX
+//                                         one RetrieveMail from SERVER ("127.0.0.1:PORT",
+//                                         "pop3s://localhost:PORT") into the folder INBOX
 //   wrenpost-bench serve FOLDER USER PASSWORD PORT TICK_MS
 //                                         runs the local POP3 server with FOLDER as the
 //                                         application folder (the mailbox is
 //                                         FOLDER/MailFolder/POP3MailBox) on PORT (0: a free one),
 //                                         its clock ticking every TICK_MS (0: as built), until
 //                                         stdin closes; prints "port=N" once it listens
+//                                         and, at its end, the peak resident set when it
+//                                         began to listen (idle_rss_kb) and the last one
+//                                         (peak_rss_kb)
+//
+// Peak resident sets are the kernel's (getrusage), which counts whatever ran in the process
+// before the driver's exec: start the driver from a small program (/usr/bin/time will do).
+// A retrieval also prints since_main_at_call_ms and since_main_at_end_ms, the times from the
+// start of main() to the call and to the end of the report, so that the start-up of the
+// process can be told from the call.
+//
+// A send or a retrieval runs in an application folder of its own; with WRENPOST_BENCH_CA=FILE,
+// FILE is its trusted-certificates.pem, so that its TLS sessions accept the benchmarks' server
+// certificates.
 
 #include "AppState.h"
 #include "Clock.h"
@@ -92,6 +109,21 @@ double CpuSeconds()
 
 double MsSince(const QElapsedTimer& timer) { return static_cast<double>(timer.nsecsElapsed()) / 1e6; }
 
+// The process's peak resident set so far, in KB.
+long PeakRssKb()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Started first thing in main().
+QElapsedTimer& SinceMain()
+{
+    static QElapsedTimer timer;
+    return timer;
+}
+
 // The first line of what a console write added (the box's last line when it was trimmed).
 QByteArray AddedLine(const QByteArray& box, qsizetype sizeBefore)
 {
@@ -136,16 +168,20 @@ int WriteBody(qsizetype bytes, const QString& path)
     return 0;
 }
 
+bool TrustBenchCertificates(const QString& folder)
+{
+    const QString certificates = qEnvironmentVariable("WRENPOST_BENCH_CA");
+    if (certificates.isEmpty() || QFile::copy(certificates, JoinPath(folder, QStringLiteral("trusted-certificates.pem"))))
+        return true;
+    std::fprintf(stderr, "wrenpost-bench: cannot copy %s into %s\n", qPrintable(certificates), qPrintable(folder));
+    return false;
+}
+
 int SendOnce(const QByteArray& server, const QString& bodyPath)
 {
-    QFile bodyFile(bodyPath);
-    if (!bodyFile.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "wrenpost-bench: cannot read %s\n", qPrintable(bodyPath));
-        return 1;
-    }
-    const QByteArray body = bodyFile.readAll();
-
     QTemporaryDir folder;
+    if (!TrustBenchCertificates(folder.path()))
+        return 1;
     const QString sentFolder = folder.filePath(QStringLiteral("MailFolder/SentMessages"));
     QDir().mkpath(sentFolder);
     SystemClock clock;
@@ -168,6 +204,15 @@ int SendOnce(const QByteArray& server, const QString& bodyPath)
     QCoreApplication::processEvents();
     progressBar.hide();
 
+    // The program ready to send, before it holds the body.
+    const long idleRss = PeakRssKb();
+    QFile bodyFile(bodyPath);
+    if (!bodyFile.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "wrenpost-bench: cannot read %s\n", qPrintable(bodyPath));
+        return 1;
+    }
+    const QByteArray body = bodyFile.readAll();
+
     // A timeline of the send: the time of every console write and the line it added.
     QElapsedTimer timer;
     std::vector<std::pair<double, QByteArray>> timeline;
@@ -183,11 +228,13 @@ int SendOnce(const QByteArray& server, const QString& bodyPath)
         body, QByteArray(), QByteArray());
     const double sendMs = MsSince(timer);
     const double cpu = CpuSeconds() - cpuBefore;
+    const long rssPeak = PeakRssKb();
 
     const qsizetype stored = QDir(sentFolder).entryList(QDir::Files).size();
     const bool sent = app.consoles.sendConsole.statusColour() == StatusColour::Green && stored == 1 && dialogs.shown == 0;
-    std::printf("send_ms=%.3f\ncpu_s=%.4f\nreply_wait_ms=%d\nstored_copies=%lld\nconsole_txt_bytes=%lld\n", sendMs, cpu,
-        sender.replyWaitMs, static_cast<long long>(stored),
+    std::printf("send_ms=%.3f\ncpu_s=%.4f\nidle_rss_kb=%ld\npeak_rss_kb=%ld\nreply_wait_ms=%d\nstored_copies=%lld\n"
+                "console_txt_bytes=%lld\n",
+        sendMs, cpu, idleRss, rssPeak, sender.replyWaitMs, static_cast<long long>(stored),
         static_cast<long long>(QFileInfo(folder.filePath(QStringLiteral("console.txt"))).size()));
     for (const auto& [ms, line] : timeline)
         std::printf("console=%9.1f ms  %s\n", ms, line.constData());
@@ -197,17 +244,11 @@ int SendOnce(const QByteArray& server, const QString& bodyPath)
     return 0;
 }
 
-// The process's peak resident set so far, in KB.
-long PeakRssKb()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
 int RetrieveOnce(const QByteArray& server, const QByteArray& user, const QByteArray& password, const QString& inbox)
 {
     QTemporaryDir folder;
+    if (!TrustBenchCertificates(folder.path()))
+        return 1;
     SystemClock clock;
     ConsoleDialogs dialogs;
     int beeps = 0;
@@ -232,6 +273,7 @@ int RetrieveOnce(const QByteArray& server, const QByteArray& user, const QByteAr
 
     const long rssBefore = PeakRssKb();
     const double cpuBefore = CpuSeconds();
+    const double sinceMainAtCall = MsSince(SinceMain());
     QElapsedTimer timer;
     timer.start();
     retriever.RetrieveMail();
@@ -255,6 +297,7 @@ int RetrieveOnce(const QByteArray& server, const QByteArray& user, const QByteAr
     if (!retrieved)
         std::printf("console=%s\n", app.consoles.mainConsole.boxText().right(2000).constData());
     ResetAppState();
+    std::printf("since_main_at_call_ms=%.3f\nsince_main_at_end_ms=%.3f\n", sinceMainAtCall, MsSince(SinceMain()));
     return 0;
 }
 
@@ -368,10 +411,12 @@ int Serve(const QString& folder, const QByteArray& user, const QByteArray& passw
         server.Stop();
     });
     bool listening = false;
+    long idleRss = 0;
     QObject::connect(&watch, &QTimer::timeout, [&] {
         const QByteArray& state = app.localServer.POP3ServerState;
         if (!listening && (state == "2" || state == "L")) {
             listening = true;
+            idleRss = PeakRssKb();
             std::printf("port=%u\n", listener.LocalPort());
             std::fflush(stdout);
             watch.setInterval(100);
@@ -387,7 +432,8 @@ int Serve(const QString& folder, const QByteArray& user, const QByteArray& passw
     const double cpu = CpuSeconds() - cpuBefore;
 
     sessions.Print();
-    std::printf("cpu_s=%.4f\nconsole_txt_bytes=%lld\n", cpu, static_cast<long long>(QFileInfo(ConsoleLogPath()).size()));
+    std::printf("cpu_s=%.4f\nidle_rss_kb=%ld\npeak_rss_kb=%ld\nconsole_txt_bytes=%lld\n", cpu, idleRss, PeakRssKb(),
+        static_cast<long long>(QFileInfo(ConsoleLogPath()).size()));
     ConsoleDialogs::Print("last_status", QString::fromLocal8Bit(app.consoles.mainConsole.statusText()));
     const bool served = listening && dialogs.shown == 0;
     std::printf("result=%s\n", served ? "stopped" : "failed");
@@ -444,6 +490,7 @@ int Usage()
 
 int main(int argc, char* argv[])
 {
+    SinceMain().start();
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);

@@ -2,9 +2,11 @@
 # Installs the benchmarks' tools, builds the Release driver and runs every benchmark through
 # bench/run.py, which describes the sections and prints the table.
 #
-#   bash bench/run.sh                 (BENCH_REPEATS=N for another repeat count, default 5;
-#                                      BENCH_RETRIEVE_REPEATS=N for sections 4 to 6, default 3;
-#                                      BENCH_SECTIONS=4,6 runs only the sections listed)
+#   bash bench/run.sh [--sections 4,6]
+#                                     (BENCH_REPEATS=N for another repeat count, default 5;
+#                                      BENCH_RETRIEVE_REPEATS=N for sections 4 to 7, default 3;
+#                                      BENCH_SECTIONS=4,6 or --sections 4,6 runs only the sections
+#                                      listed; BENCH_500MB=0 leaves out the 500 MB retrieval)
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -211,7 +211,10 @@ int SendOnce(const QByteArray& server, const QString& bodyPath)
         std::fprintf(stderr, "wrenpost-bench: cannot read %s\n", qPrintable(bodyPath));
         return 1;
     }
-    const QByteArray body = bodyFile.readAll();
+    // In the program the body has just been made from the compose box's text; a copy made here
+    // gives the send a body the processor has written, not one the kernel has read in.
+    const QByteArray read = bodyFile.readAll();
+    const QByteArray body(read.constData(), read.size());
 
     // A timeline of the send: the time of every console write and the line it added.
     QElapsedTimer timer;

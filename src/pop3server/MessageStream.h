@@ -66,7 +66,7 @@ public:
     QByteArray Next();
     // Everything has been given, or reading failed.
     bool AtEnd() const { return mAtEnd; }
-    // Reading failed in the middle of the text: what was given does not end the message.
+    // Reading failed: what was given does not end the message.
     bool Failed() const { return mFailed; }
     QString ReadError() const { return mText->errorString(); }
 

@@ -8,52 +8,6 @@
 
 namespace POP3Commands {
 
-namespace {
-
-const QByteArray Terminator = QByteArrayLiteral("\r\n.\r\n");
-
-// The wire form of lines: a "." doubled at each line start, every line end CR LF, then the
-// terminator. The last line's own end serves as the terminator's first CR LF.
-QByteArray StuffAndTerminate(QByteArrayView text)
-{
-    QByteArray wire;
-    wire.reserve(text.size() + text.size() / 32 + 8);
-    bool lineStart = true;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (lineStart && c == '.')
-            wire += '.';
-        if (c == '\n' && (i == 0 || text[i - 1] != '\r'))
-            wire += '\r';
-        wire += c;
-        lineStart = c == '\n';
-    }
-    wire.append(lineStart ? QByteArrayView(".\r\n") : QByteArrayView(Terminator));
-    return wire;
-}
-
-// The text without a terminator it already carries (its last line end stays).
-QByteArrayView WithoutTerminator(const QByteArray& text)
-{
-    const QByteArrayView view(text);
-    return text.endsWith(Terminator) ? view.first(view.size() - 3) : view;
-}
-
-// Where the line that starts at `from` ends (after its LF; the text's end for the last line).
-qsizetype NextLine(QByteArrayView text, qsizetype from)
-{
-    const qsizetype lf = text.indexOf('\n', from);
-    return lf < 0 ? text.size() : lf + 1;
-}
-
-bool IsEmptyLine(QByteArrayView text, qsizetype from, qsizetype to)
-{
-    const QByteArrayView line = text.sliced(from, to - from);
-    return line == "\n" || line == "\r\n";
-}
-
-} // namespace
-
 QByteArray CommandOf(const QByteArray& line) { return line.left(4).toUpper(); }
 
 QByteArray NameArgument(const QByteArray& line)
@@ -102,25 +56,6 @@ NumberArgument NumberField(const QByteArray& line, int index)
     if (fields.size() <= index)
         return {};
     return ToNumber(fields[index]);
-}
-
-QByteArray StuffedMessage(const QByteArray& text) { return StuffAndTerminate(WithoutTerminator(text)); }
-
-QByteArray StuffedTop(const QByteArray& text, qint32 bodyLines)
-{
-    const QByteArrayView view = WithoutTerminator(text);
-    qsizetype end = 0;
-    bool inBody = false;
-    qint64 bodyLeft = std::max<qint32>(bodyLines, 0);
-    while (end < view.size()) {
-        if (inBody && bodyLeft-- == 0)
-            break;
-        const qsizetype next = NextLine(view, end);
-        if (!inBody && IsEmptyLine(view, end, next))
-            inBody = true;
-        end = next;
-    }
-    return StuffAndTerminate(view.first(end));
 }
 
 QByteArray UniqueId(const QByteArray& fileName)

@@ -1,6 +1,6 @@
 #pragma once
-// The local POP3 server's reading of command lines and its shaping of message text for the
-// wire. Pure functions over bytes: no sockets, no files, no state.
+// The local POP3 server's reading of command lines. Pure functions over bytes: no sockets, no
+// files, no state. (Message text is shaped for the wire by MessageShaper, as it is read.)
 
 #include <QByteArray>
 
@@ -34,15 +34,6 @@ NumberArgument NumberField(const QByteArray& line, int index = 1);
 
 // Converts an optionally signed run of decimal digits (13 / 6 as above).
 NumberArgument ToNumber(const QByteArray& text);
-
-// A file's text as the answer to RETR sends it after "+OK": every line that begins with "."
-// gets one more, line ends go out as CR LF, and the terminating CR LF "." CR LF follows. A text
-// that already ends with that terminator loses it first.
-QByteArray StuffedMessage(const QByteArray& text);
-
-// The header lines, the empty line and the first `bodyLines` body lines (none when negative),
-// stuffed and terminated as StuffedMessage. A text without an empty line is all header.
-QByteArray StuffedTop(const QByteArray& text, qint32 bodyLines);
 
 // The unique id UIDL gives a message: the lowercase hexadecimal SHA-1 of its file name's bytes.
 QByteArray UniqueId(const QByteArray& fileName);

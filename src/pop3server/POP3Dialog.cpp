@@ -257,13 +257,8 @@ void POP3Server::Retrieve(const QByteArray& line)
         qint32 number = 0;
         if (!TakeMessageNumber(line, number))
             return;
-        const QByteArray text = ReadFileText(MessagePath(number));
-        if (text.isEmpty())
-            return SendLine("-ERR POP3 exception. Message is empty.");
-        const QByteArray wire = StuffedMessage(text);
-        SendLine("+OK " + Number(mMsgSizes[number]) + " octets.");
-        LogLine("Sending message " + Number(number) + ": " + NameBytes(mMsgNames[number]));
-        Transmit(wire);
+        SendMessage(number, MessageShaper::WholeText, "+OK " + Number(mMsgSizes[number]) + " octets.",
+            "Sending message " + Number(number) + ": " + NameBytes(mMsgNames[number]));
     } catch (const std::exception& error) {
         TakeExceptionPath("Exception POP3 Dialog", error);
     }
@@ -281,13 +276,46 @@ void POP3Server::Top(const QByteArray& line)
     for (const NumberArgument* argument : { &message, &lines })
         if (argument->errorNumber != 0)
             return SendLine(NotANumber(*argument, "message number"));
-    if (NoSuchMessage(message.value))
-        return;
-    const QByteArray text = ReadFileText(MessagePath(message.value));
-    if (text.isEmpty())
+    if (!NoSuchMessage(message.value))
+        SendMessage(message.value, lines.value, "+OK", {});
+}
+
+void POP3Server::SendMessage(qint32 number, qint64 bodyLines, const QByteArray& status, const QByteArray& note)
+{
+    auto message = std::make_unique<MessageStream>(MessageStream::OpenFile(MessagePath(number)), bodyLines);
+    if (message->Empty())
         return SendLine("-ERR POP3 exception. Message is empty.");
-    SendLine("+OK");
-    Transmit(StuffedTop(text, lines.value));
+    SendLine(status);
+    if (!note.isEmpty())
+        LogLine(note);
+    mSending = std::move(message);
+    SendNextChunk();
+}
+
+void POP3Server::SendNextChunk()
+{
+    Transmit(mSending->Next());
+    // A failed read is left for the next step to act on.
+    if (mSending->AtEnd() && !mSending->Failed())
+        mSending.reset();
+}
+
+// The client's next lines are answered after the whole message, in the order it sent them.
+bool POP3Server::MessageOnItsWay()
+{
+    if (!mSending)
+        return false;
+    if (mSending->Failed()) {
+        // The client cannot be told that the text was cut short: it must not take it as whole.
+        LogLine("Cannot read the message any further: " + mSending->ReadError().toUtf8());
+        Enter(POP3State::Close);
+        return true;
+    }
+    if (!mPeerClosed)
+        return true;
+    // Nobody is left to read the rest.
+    mSending.reset();
+    return false;
 }
 
 void POP3Server::MarkForDeletion(const QByteArray& line)

@@ -42,6 +42,7 @@ POP3Server::POP3Server(SocketAdapter& listener, SocketAdapter& transceiver, Cons
     connect(&mRetrSock, &SocketAdapter::Closed, this, &POP3Server::OnRetrClosed);
     connect(&mRetrSock, &SocketAdapter::Connected, this, &POP3Server::OnRetrConnected);
     connect(&mRetrSock, &SocketAdapter::Error, this, &POP3Server::OnRetrError);
+    connect(&mRetrSock, &SocketAdapter::SendProgress, this, &POP3Server::OnSendProgress);
 
     tmrPOP3.setInterval(TickMs);
     connect(&tmrPOP3, &QTimer::timeout, this, &POP3Server::Tick);
@@ -91,7 +92,11 @@ bool POP3Server::WorkWaiting() const
     const QByteArray& code = App().localServer.POP3ServerState;
     if (code.isEmpty())
         return false;
-    if (mSockError || mRecvOverflow || !mListenErrText.isEmpty())
+    if (mSockError || !mListenErrText.isEmpty())
+        return true;
+    if (mSending && Current() == POP3State::Transaction)
+        return mSending->Failed() || mPeerClosed;
+    if (mRecvOverflow)
         return true;
     const std::optional<POP3State> state = StateOfCode(code);
     if (!state || *state == POP3State::Listen)
@@ -101,7 +106,13 @@ bool POP3Server::WorkWaiting() const
 
 POP3State POP3Server::Current() const { return StateOfCode(App().localServer.POP3ServerState).value_or(POP3State::Error); }
 
-void POP3Server::Enter(POP3State state) { App().localServer.POP3ServerState = CodeOf(state); }
+void POP3Server::Enter(POP3State state)
+{
+    // Messages go out in the transaction only: one still on its way when it ends goes no further.
+    if (state != POP3State::Transaction)
+        mSending.reset();
+    App().localServer.POP3ServerState = CodeOf(state);
+}
 
 void POP3Server::ProcessDialog()
 {
@@ -138,6 +149,8 @@ void POP3Server::Act(const QByteArray& code)
         LogLine("Impossible POP3 Dialog state: \"" + code + "\". Bug in program.");
         return Enter(POP3State::Error);
     }
+    if (*state == POP3State::Transaction && MessageOnItsWay())
+        return;
     if (mRecvOverflow && InSession(*state)) {
         // The line that would have passed the bound is refused as any line the state does
         // not take.
@@ -337,6 +350,16 @@ void POP3Server::OnRetrConnected()
 {
     PassOverFailure([this] { ConsoleWriters::Note(mConsole, "POP3 Transciever Socket connected to " + Bytes(mRetrSock.RemoteHost())); });
     ScheduleStep();
+}
+
+void POP3Server::OnSendProgress(qint64, qint64 bytesRemaining)
+{
+    // The socket gets the next chunk before it runs dry, and never much more than two.
+    if (!mSending || mSending->AtEnd() || bytesRemaining >= MessageStream::ChunkSize)
+        return;
+    SendNextChunk();
+    if (WorkWaiting())
+        ScheduleStep();
 }
 
 void POP3Server::OnListenClosed()

@@ -9,6 +9,7 @@
 // The server's life (run, stop, steps, socket events) is in POP3Server.cpp, its dialog with
 // the client (the command lines of states User, Password and Transaction) in POP3Dialog.cpp.
 
+#include "MessageStream.h"
 #include "POP3ServerState.h"
 
 #include <QByteArray>
@@ -18,6 +19,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <memory>
 #include <span>
 
 class Console;
@@ -96,6 +98,14 @@ private:
     void ListUniqueIds(const QByteArray& line);
     void Retrieve(const QByteArray& line);
     void Top(const QByteArray& line);
+    // Answers with message `number`'s text (TOP's lines of it) after the status line; the status
+    // and the console note (none when empty) go out once its file is found to hold text.
+    void SendMessage(qint32 number, qint64 bodyLines, const QByteArray& status, const QByteArray& note);
+    // Hands the socket the message's next chunk.
+    void SendNextChunk();
+    // True while a message on its way holds back the client's next lines; ends the session when
+    // its file could not be read to the end.
+    bool MessageOnItsWay();
     void MarkForDeletion(const QByteArray& line);
     // The message number of RETR and DELE (0 included); false when the line was answered
     // because it holds none, or one that names no message.
@@ -118,6 +128,7 @@ private:
     void OnRetrClosed();
     void OnRetrError(int number, const QString& description);
     void OnRetrConnected();
+    void OnSendProgress(qint64 bytesSent, qint64 bytesRemaining);
     void OnListenClosed();
     void OnListenError(int number, const QString& description);
 
@@ -143,6 +154,9 @@ private:
     qint32 mMsgCount = 0;
     qint64 mMailboxOctets = 0;
     QList<bool> mDeleteMarks;
+
+    // The message RETR or TOP is sending, until its last chunk is handed to the socket.
+    std::unique_ptr<MessageStream> mSending;
 
     bool mDialogBusy = false;
     bool mStepQueued = false;

@@ -3,6 +3,7 @@
 // what the client sends (consecutive ones in one write), "S: " lines what the server must
 // answer to them ("S* N LINE": that line N times), and "!" lines what else happens:
 //   !put NAME BYTES      a message file in the served folder (BYTES escaped as in FixtureRows)
+//   !fill NAME N BYTES   a message file of BYTES N times
 //   !write PATH BYTES    a file under the application folder written anew
 //   !mkdir PATH          a folder made under the application folder
 //   !send BYTES          the client sends these bytes as they are, in a write of their own
@@ -83,8 +84,9 @@ public:
 private:
     void Act(const QByteArray& verb, const QByteArray& operand)
     {
-        // Operands: PATH BYTES, N BYTES, BYTES or X.
-        const QString path = QString::fromUtf8(operand.left(operand.indexOf(' ')));
+        // Operands: PATH BYTES, PATH N BYTES, N BYTES, BYTES or X.
+        const QByteArrayList fields = operand.split(' ');
+        const QString path = QString::fromUtf8(fields[0]);
         const QByteArray bytes = Unescaped(operand.mid(operand.indexOf(' ') + 1));
         // What the client does queues behind what it sent before, unless that was answered; the
         // steps and state changes of the test act at once, between two events; all else first
@@ -97,6 +99,7 @@ private:
             Settle();
         const std::map<QByteArray, std::function<void()>> actions {
             { "put", [&] { WriteAppFile("MailFolder/POP3MailBox/" + path, bytes); } },
+            { "fill", [&] { WriteAppFile("MailFolder/POP3MailBox/" + path, Unescaped(fields.value(2)).repeated(fields.value(1).toInt())); } },
             { "write", [&] { WriteAppFile(path, bytes); } },
             { "mkdir", [&] { QDir(AppPath("")).mkpath(operand); } },
             { "send", [&] { transceiver.injectFromPeer(Unescaped(operand)); } },

@@ -52,7 +52,7 @@ namespace {
 
 // The mailbox served to every input: dot lines, bare LFs, a lone CR, a text that already ends
 // with the terminator, one without a line end, an empty file, one without a body, a name
-// outside ASCII; a hidden file and a sub-folder that are no messages.
+// outside ASCII, one sent in several chunks; a hidden file and a sub-folder that are no messages.
 struct MessageFile {
     const char* name;
     QByteArray text;
@@ -63,6 +63,7 @@ const MessageFile MessageFiles[] = {
     { "03 empty", "" },
     { "04-headers", "Subject: headers only\r\nX-Note: no empty line" },
     { "05-f\xc3\xbcnf.txt", "Subject: five\r\n\r\nline 1\rcr\r\n\n.\r\n..\r\n" },
+    { "06-chunks.txt", "Subject: six\r\n\r\n" + QByteArray(".dot line\r\n").repeated(15000) },
     { ".hidden", "not a message\r\n" },
 };
 
@@ -71,7 +72,7 @@ const QByteArray CommandLines[] = {
     "RETR 0", "RETR", "DELE 1", "DELE 2", "DELE 0", "QUIT", "NOOP", "CAPA", "UIDL", "UIDL 5",
     "TOP 1 0", "TOP 2 1", "TOP 4 -1", "TOP 5", "AUTH", "USER x", "PASS x", "PASS", "PASS ",
     "LIST 2147483648", "RETR x", "TOP 1 99999999999", "user u", "pass p", "list -1", "DELE",
-    "XTND", "",
+    "XTND", "", "RETR 6", "TOP 6 2",
 };
 const int SocketErrorNumbers[] = { 10054, 10053, 10060, 10048, 10013, 40006, 0, -1 };
 

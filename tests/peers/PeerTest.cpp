@@ -260,6 +260,16 @@ TEST_F(TlsPeerTest, SessionsGoAsTheTableSays)
 
 class POP3ServerPeerTest : public AppTest {
 protected:
+    // Runs the server for the user wren until it listens.
+    void SetUp() override
+    {
+        App().prefs.POP3User = "wren";
+        App().prefs.POP3UserPassword = "Kestrel-42x";
+        App().localServer.POP3ServerPort = FreeLoopbackPort();
+        server.Run();
+        ASSERT_TRUE(WaitFor([] { return App().localServer.POP3ServerState == "L"; }));
+    }
+
     QtSocket listener;
     QtSocket transceiver;
     POP3Server server { listener, transceiver, App().consoles.mainConsole, App().services };
@@ -268,12 +278,7 @@ protected:
 TEST_F(POP3ServerPeerTest, RealClientsGetEveryMessageExactly)
 {
     const QString fixtures = QStringLiteral(WRENPOST_FIXTURES "/pop3server-peers/");
-    App().prefs.POP3User = "wren";
-    App().prefs.POP3UserPassword = "Kestrel-42x";
     App().prefs.POP3DeleteIfRequested = "Y";
-    App().localServer.POP3ServerPort = FreeLoopbackPort();
-    server.Run();
-    ASSERT_TRUE(WaitFor([] { return App().localServer.POP3ServerState == "L"; }));
     for (const QByteArrayList& row : FixtureRows(QStringLiteral("pop3server-peers/clients.txt"))) {
         SCOPED_TRACE(row[0].toStdString());
         const QString home = AppPath(QString::fromLatin1(row[0]));
@@ -309,6 +314,23 @@ TEST_F(POP3ServerPeerTest, RealClientsGetEveryMessageExactly)
     EXPECT_TRUE(WaitFor([] { return App().localServer.POP3ServerState.isEmpty(); }));
     EXPECT_EQ(dialogs.Texts(), QStringList());
     EXPECT_FALSE(App().consoles.mainConsole.boxText().contains("Kestrel-42x")) << App().consoles.mainConsole.boxText().toStdString();
+}
+
+// Megabytes, dot lines among them: many chunks, each handed to the socket as it drains.
+TEST_F(POP3ServerPeerTest, AMessageOfManyChunksArrivesWhole)
+{
+    QByteArray text;
+    for (int n = 0; text.size() < 5'000'000; ++n)
+        text += (n % 2 ? "line " : ".dot ") + QByteArray::number(n).rightJustified(9, '0') + "\r\n";
+    App().paths.POP3MailBoxPath = AppPath("mailbox");
+    ASSERT_TRUE(QDir().mkpath(App().paths.POP3MailBoxPath));
+    WriteAppFile("mailbox/large.txt", text);
+    QProcess curl;
+    curl.start("curl", { "--silent", "--show-error", "--user", "wren:Kestrel-42x", "-o", AppPath("out.eml"),
+                           QStringLiteral("pop3://127.0.0.1:%1/1").arg(App().localServer.POP3ServerPort) });
+    ASSERT_TRUE(WaitFor([&curl] { return curl.state() == QProcess::NotRunning; }, 60000));
+    EXPECT_EQ(curl.exitCode(), 0) << curl.readAllStandardError().toStdString();
+    EXPECT_TRUE(ReadAppFile("out.eml") == text) << "curl got " << ReadAppFile("out.eml").size() << " bytes";
 }
 
 } // namespace

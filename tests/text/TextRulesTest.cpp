@@ -5,6 +5,7 @@
 
 #include "FileHandlers.h"
 #include "FormHelpers.h"
+#include "MessageStream.h"
 #include "MiscUtilities.h"
 #include "ParsePreferences.h"
 #include "POP3Commands.h"
@@ -16,6 +17,7 @@
 #include "modMain.h"
 #include "modSendForm.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QLocale>
 
@@ -42,6 +44,24 @@ QByteArray Laid(TwipRect (*layout)(qint32, qint32, qint32, qint32), const QByteA
     const QByteArrayList n = input.split(' ');
     const TwipRect rect = layout(n.value(0).toInt(), n.value(1).toInt(), n.value(2).toInt(), n.value(3).toInt());
     return QString::asprintf("%d %d %d %d", rect.left, rect.top, rect.width, rect.height).toLatin1();
+}
+
+// The text shaped for the wire from pieces of each size, 1 to its length: the result when all
+// agree, otherwise the first that differs.
+QByteArray ShapedInPieces(const QByteArray& text, qint64 bodyLines)
+{
+    QByteArray first;
+    for (qsizetype size = 1; size <= std::max<qsizetype>(text.size(), 1); ++size) {
+        MessageShaper shaper(bodyLines);
+        QByteArray wire;
+        for (qsizetype at = 0; at < text.size(); at += size)
+            wire += shaper.Shape(text.mid(at, size));
+        wire += shaper.Finish();
+        if (size > 1 && wire != first)
+            return "in pieces of " + QByteArray::number(size) + ": " + wire;
+        first = wire;
+    }
+    return first;
 }
 
 // Writes with the writer of that name in each window. Gives what the writer's own console then
@@ -82,8 +102,8 @@ const std::map<QByteArray, Rule> Rules = {
     { "NameArgument", [](auto& line, auto&) { return NameArgument(line); } },
     { "NumberField", [](auto& line, auto& index) { return Shown(NumberField(line, index.toInt())); } },
     { "ToNumber", [](auto& text, auto&) { return Shown(ToNumber(text)); } },
-    { "StuffedMessage", [](auto& text, auto&) { return StuffedMessage(text); } },
-    { "StuffedTop", [](auto& text, auto& lines) { return StuffedTop(text, lines.toInt()); } },
+    { "StuffedMessage", [](auto& text, auto&) { return ShapedInPieces(text, MessageShaper::WholeText); } },
+    { "StuffedTop", [](auto& text, auto& lines) { return ShapedInPieces(text, lines.toInt()); } },
     { "UniqueId", [](auto& name, auto&) { return UniqueId(name); } },
     { "CheckBodyLines",
         [](auto& text, auto&) {
@@ -145,6 +165,20 @@ TEST_F(TextRules, GiveTheTabledResults)
             ASSERT_TRUE(rule != Rules.end() && row.size() <= 3);
             EXPECT_EQ(rule->second(row.value(1), row[0].mid(nameEnd + 1)), row.value(2));
         }
+}
+
+// What was read goes out, but no terminator: the client must not take the message as whole.
+TEST(MessageStream, AReadFailingMidTextEndsItUnterminated)
+{
+    struct FailingAtEnd : QBuffer {
+        qint64 readData(char* data, qint64 size) override { return atEnd() ? -1 : QBuffer::readData(data, size); }
+    };
+    auto text = std::make_unique<FailingAtEnd>();
+    text->setData(".one\r\ntwo\r\n");
+    text->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    MessageStream stream(std::move(text));
+    EXPECT_EQ(stream.Next(), "..one\r\n");
+    EXPECT_TRUE(stream.AtEnd() && stream.Failed());
 }
 
 // Later replies replace earlier ones.

@@ -211,10 +211,13 @@ int SendOnce(const QByteArray& server, const QString& bodyPath)
         std::fprintf(stderr, "wrenpost-bench: cannot read %s\n", qPrintable(bodyPath));
         return 1;
     }
-    // In the program the body has just been made from the compose box's text; a copy made here
-    // gives the send a body the processor has written, not one the kernel has read in.
-    const QByteArray read = bodyFile.readAll();
-    const QByteArray body(read.constData(), read.size());
+    // In the program the body has just been made from the compose box's text: its buffer is
+    // written by the processor before the file is read into it, as that one would be.
+    QByteArray body(bodyFile.size(), '\0');
+    if (bodyFile.read(body.data(), body.size()) != body.size()) {
+        std::fprintf(stderr, "wrenpost-bench: cannot read %s\n", qPrintable(bodyPath));
+        return 1;
+    }
 
     // A timeline of the send: the time of every console write and the line it added.
     QElapsedTimer timer;

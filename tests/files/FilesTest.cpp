@@ -168,6 +168,11 @@ TEST_F(Files, MessageSavesWriteTheNamedFileOrShowWhyNot)
     App().paths.InBoxPath = AppPath("MailFolder/InBox");
     Stored expected;
     int saves = 0;
+    const auto saveReceived = [](const QByteArray& message, qint32 number) {
+        StagedFile file = ReceivedMessageFile(number);
+        file.Append(message);
+        return SaveReceivedMessage(file, number);
+    };
     for (const QByteArrayList& row : FixtureRows("files/saves.txt")) {
         SCOPED_TRACE(::testing::PrintToString(row));
         const QString where = QString::fromUtf8(row.value(1));
@@ -181,7 +186,7 @@ TEST_F(Files, MessageSavesWriteTheNamedFileOrShowWhyNot)
         const QString result = QString::fromUtf8(row.value(3)).replace("{mail}", AppPath("MailFolder"));
         const bool writes = result.startsWith("MailFolder/");
         dialogs.shown.clear();
-        EXPECT_EQ(row[0] == "received" ? SaveReceivedMessage(message, row[1].toInt())
+        EXPECT_EQ(row[0] == "received" ? saveReceived(message, row[1].toInt())
                                        : SaveComposedMessage({ message }, row.value(2), where),
             writes);
         EXPECT_EQ(dialogs.Texts(), writes ? QStringList() : QStringList { result });

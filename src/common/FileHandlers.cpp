@@ -8,6 +8,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <utility>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -28,6 +29,9 @@ QString WriteFailure(int error, const QString& path, bool opening)
         + QStringLiteral("` in `write_f` module");
 }
 
+// Large enough that a message of many megabytes goes out in few writes.
+constexpr qsizetype StagingBufferSize = 256 * 1024;
+
 // Writes all of `data`; false with errno set on failure.
 bool WriteAll(int fd, QByteArrayView data)
 {
@@ -44,18 +48,6 @@ bool WriteAll(int fd, QByteArrayView data)
         left -= written;
     }
     return true;
-}
-
-// Gives the temporary file an existing target's mode, then the text, flushed to disk.
-// Returns 0, or the errno of the step that failed.
-int FillTemporary(int fd, const QByteArray& targetName, const TextPieces& text)
-{
-    struct stat existing {};
-    if (::stat(targetName.constData(), &existing) == 0 && ::fchmod(fd, existing.st_mode & 07777) != 0)
-        return errno;
-    if (!text([fd](QByteArrayView piece) { return WriteAll(fd, piece); }))
-        return errno;
-    return ::fsync(fd) != 0 ? errno : 0;
 }
 
 // Flushes a folder's entries, so that a name just linked into it survives a power loss.
@@ -88,26 +80,84 @@ QString write_f(const QString& path, const TextPieces& text)
     if (path.isEmpty())
         return {};
     const QFileInfo target(path);
-    const QByteArray folder = QFile::encodeName(target.absolutePath());
-    const QByteArray targetName = QFile::encodeName(target.absoluteFilePath());
-    QByteArray temporaryName = folder + '/' + '.' + QFile::encodeName(target.fileName()) + ".XXXXXX";
+    StagedFile file(target.absolutePath(), target.fileName());
+    text([&file](QByteArrayView piece) { return file.Append(piece); });
+    return file.Commit(path);
+}
 
-    const int fd = ::mkstemp(temporaryName.data());
-    if (fd < 0)
-        return WriteFailure(errno, path, true);
-
-    int error = FillTemporary(fd, targetName, text);
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
-    if (error == 0 && ::rename(temporaryName.constData(), targetName.constData()) != 0)
-        error = errno;
-    if (error != 0) {
-        ::unlink(temporaryName.constData());
-        return WriteFailure(error, path, false);
+StagedFile::StagedFile(const QString& folder, const QString& stem)
+    : mFolder(QFile::encodeName(folder)), mName(mFolder + "/." + QFile::encodeName(stem) + ".XXXXXX")
+{
+    mFd = ::mkstemp(mName.data());
+    if (mFd < 0) {
+        mOpening = true;
+        Fail(errno);
+        return;
     }
-    if (!SyncFolder(folder))
-        return WriteFailure(errno, path, false);
-    return {};
+    mBuffer.reserve(StagingBufferSize);
+}
+
+StagedFile::~StagedFile() { Remove(); }
+
+bool StagedFile::Append(QByteArrayView bytes)
+{
+    if (mError != 0)
+        return false;
+    if (mBuffer.size() + bytes.size() > StagingBufferSize && !Flush())
+        return false;
+    if (bytes.size() >= StagingBufferSize)
+        return WriteOut(bytes);
+    mBuffer.append(bytes);
+    return true;
+}
+
+QString StagedFile::Commit(const QString& path)
+{
+    const QByteArray target = QFile::encodeName(QFileInfo(path).absoluteFilePath());
+    struct stat existing {};
+    if (mError == 0 && Flush() && ::stat(target.constData(), &existing) == 0 && ::fchmod(mFd, existing.st_mode & 07777) != 0)
+        Fail(errno);
+    if (mError == 0 && ::fsync(mFd) != 0)
+        Fail(errno);
+    if (mError == 0 && ::close(std::exchange(mFd, -1)) != 0)
+        Fail(errno);
+    if (mError == 0 && ::rename(mName.constData(), target.constData()) != 0)
+        Fail(errno);
+    if (mError != 0)
+        return WriteFailure(mError, path, mOpening);
+    mName.clear();
+    return SyncFolder(mFolder) ? QString() : WriteFailure(errno, path, false);
+}
+
+bool StagedFile::Flush()
+{
+    const bool written = WriteOut(mBuffer);
+    mBuffer.resize(0);
+    return written;
+}
+
+bool StagedFile::WriteOut(QByteArrayView bytes)
+{
+    if (WriteAll(mFd, bytes))
+        return true;
+    Fail(errno);
+    return false;
+}
+
+void StagedFile::Fail(int error)
+{
+    if (mError == 0)
+        mError = error;
+    Remove();
+}
+
+void StagedFile::Remove()
+{
+    if (mFd >= 0)
+        ::close(std::exchange(mFd, -1));
+    if (!mName.isEmpty() && !mOpening)
+        ::unlink(mName.constData());
+    mName.clear();
 }
 
 void OpenAndAppendToFile(const QString& path, const QByteArray& text)

@@ -5,6 +5,7 @@
 // every error, OpenAndAppendToFile raises an AppError.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -30,6 +31,41 @@ inline TextPieces WholeText(const QByteArray& text)
     return [text](const PieceWriter& write) { return write(text); };
 }
 inline QString write_f(const QString& path, const QByteArray& text) { return write_f(path, WholeText(text)); }
+
+// A file written piece by piece under a hidden name in its folder, then put in place as
+// durably as write_f does. Pieces are gathered into large writes. The first failure ends the
+// writing and removes the hidden file at once, so a full disk gets its space back while the
+// caller still reads what it was going to write; Commit tells the failure. A file never
+// committed is removed when the object goes.
+class StagedFile {
+public:
+    // Creates the hidden file `folder`/.`stem`.XXXXXX, readable and writable by its owner only.
+    StagedFile(const QString& folder, const QString& stem);
+    ~StagedFile();
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+
+    // False once a write has failed: nothing more is written.
+    bool Append(QByteArrayView bytes);
+    // Flushes the file to disk, renames it to `path` in the same folder (an existing file there
+    // keeps its mode) and flushes the folder. Returns "" on success, else write_f's message
+    // naming `path`; no hidden file is left either way.
+    QString Commit(const QString& path);
+
+private:
+    bool Flush();
+    bool WriteOut(QByteArrayView bytes);
+    // Records the first failure (errno `error`) and removes the hidden file.
+    void Fail(int error);
+    void Remove();
+
+    QByteArray mFolder;
+    QByteArray mName;
+    int mFd = -1;
+    int mError = 0;
+    bool mOpening = false;
+    QByteArray mBuffer;
+};
 
 // Appends the text (nothing for an empty path or text); a new file is created owner-only.
 // Raises AppError with the place of the failure appended to its description.

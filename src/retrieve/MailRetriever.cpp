@@ -7,6 +7,7 @@
 #include "Console.h"
 #include "ConsoleWriters.h"
 #include "Dialogs.h"
+#include "IncomingMessage.h"
 #include "MiscUtilities.h"
 #include "ParsePreferences.h"
 #include "Progress.h"
@@ -17,8 +18,9 @@
 #include "Trimmers.h"
 #include "WaitLoop.h"
 #include "modGeneralExceptionHandler.h"
-#include "modSaveMail.h"
 #include "modSpecificExceptionHandler.h"
+
+#include <QScopeGuard>
 
 
 namespace {
@@ -36,27 +38,17 @@ qint64 NumberOf(const QByteArray& text)
     return value;
 }
 
-// Appends the message lines with POP3's byte-stuffing undone: every line that begins with "."
-// loses that dot (RFC 1939, 3).
-void AppendUnstuffed(QByteArray& message, QByteArrayView lines)
-{
-    qsizetype start = 0;
-    while (start <= lines.size()) {
-        const qsizetype lineFeed = lines.indexOf('\n', start);
-        const qsizetype end = lineFeed < 0 ? lines.size() : lineFeed + 1;
-        const qsizetype from = start < lines.size() && lines[start] == '.' ? start + 1 : start;
-        message.append(lines.data() + from, end - from);
-        if (lineFeed < 0)
-            break;
-        start = end;
-    }
-}
-
 } // namespace
 
 MailRetriever::MailRetriever(SocketAdapter& socket, Progress& progress, Console& console, Services& services)
     : ClientSession(socket, progress, console, services, QStringLiteral("MailRetriever"))
 {
+    // Each arrival goes on into the message's file at once (after the session has taken it in),
+    // so a message of any size never gathers in memory.
+    connect(&mSocket, &SocketAdapter::DataArrival, this, [this] {
+        if (mIncoming)
+            mIncoming->Take(mReceived);
+    });
 }
 
 void MailRetriever::RetrieveMail()
@@ -201,10 +193,13 @@ bool MailRetriever::RetrieveMessages(qint32 count, int& stored)
         const QByteArray number = QByteArray::number(n);
         Command("RETR " + number + CrLf, "RETR " + number + CrLf);
         // Expected: +OK, then the message up to its terminating line
-        if (!Reply('+', true) || !Message())
+        if (!Reply('+', true))
+            return false;
+        IncomingMessage message(n);
+        if (!Message(message))
             return false;
         Note("Message " + number + " received at " + TimeOfDay() + ".");
-        if (!SaveReceivedMessage(mMessage, n)) {
+        if (!message.Store()) {
             mServices.dialogs->MsgBox(QStringLiteral("Exception in saving the mail in local computer,\r\nMessage and the rest of mail are left on the server."),
                 MsgBoxStyle::OkOnly | MsgBoxStyle::Information);
             return true;
@@ -243,11 +238,15 @@ bool MailRetriever::Reply(char code, bool showProgress)
     return mReply.startsWith(code);
 }
 
-bool MailRetriever::Message()
+bool MailRetriever::Message(IncomingMessage& message)
 {
     mSockError = false;
-    mSearchFrom = 0;
     mCountingArrivals = true;
+    mIncoming = &message;
+    const auto stop = qScopeGuard([this] {
+        mCountingArrivals = false;
+        mIncoming = nullptr;
+    });
     const WaitRule rule { .limitMs = messageSilenceMs,
         .timeoutText = QStringLiteral("POP3 Server Exception. Timeout while waiting for the message."),
         .sinceLastArrival = true,
@@ -255,42 +254,7 @@ bool MailRetriever::Message()
         .peerClosedText = QStringLiteral("POP3 Server Exception. The server closed the connection before the message ended."),
         .progress = [this] { return Percent(mArrivedBytes, mTotalBytes); },
         .reportedIn = QStringLiteral("Wait For Message") };
-    const bool complete = Wait(rule, [this] { return MessageComplete(); });
-    mCountingArrivals = false;
-    if (!complete)
-        return false;
-    if (mSearchFrom < 0) {
-        // No lines: the terminating line came right after +OK.
-        mMessage = CrLf + "." + CrLf;
-        mReceived.remove(0, 3);
-        return true;
-    }
-    // One buffer for the message, and the big receive buffer let go: a message of many
-    // megabytes is held about twice, not six times.
-    mMessage.clear();
-    mMessage.reserve(mSearchFrom + 5);
-    AppendUnstuffed(mMessage, QByteArrayView(mReceived).first(mSearchFrom));
-    mMessage.append("\r\n.\r\n");
-    mReceived = mReceived.mid(mSearchFrom + 5);
-    return true;
-}
-
-// A message ends with a line holding only "." (RFC 1939, 3): CR LF "." CR LF, or "." CR LF at
-// the very start for a message without lines (mSearchFrom is then -1).
-bool MailRetriever::MessageComplete()
-{
-    if (mReceived.startsWith("." + CrLf)) {
-        mSearchFrom = -1;
-        return true;
-    }
-    const qsizetype end = mReceived.indexOf(CrLf + "." + CrLf, mSearchFrom);
-    if (end >= 0) {
-        mSearchFrom = end;
-        return true;
-    }
-    // The next search starts where a terminator could still begin.
-    mSearchFrom = std::max<qsizetype>(0, mReceived.size() - 4);
-    return false;
+    return Wait(rule, [this, &message] { return message.Take(mReceived); });
 }
 
 void MailRetriever::DialogError()

@@ -9,6 +9,8 @@
 #include <QByteArray>
 #include <functional>
 
+class IncomingMessage;
+
 class MailRetriever : public ClientSession {
     Q_OBJECT
 public:
@@ -42,15 +44,12 @@ private:
     void Command(const QByteArray& line, const QByteArray& echo);
     // Waits for the next reply line; true when it begins with `code`.
     bool Reply(char code, bool showProgress);
-    // Waits for a whole message and takes it into mMessage, its byte-stuffing undone.
-    bool Message();
-    // Whether mReceived holds a message's terminating line (the search resumes where it left).
-    bool MessageComplete();
+    // Waits until the whole message has gone into `message`.
+    bool Message(IncomingMessage& message);
     void DialogError();
 
     QByteArray mReply;
-    QByteArray mMessage;
     qint64 mTotalBytes = 0;
-    // Where the search for a message's end resumes; the bytes before it hold no terminator.
-    qsizetype mSearchFrom = 0;
+    // The message being received, while Message waits for it.
+    IncomingMessage* mIncoming = nullptr;
 };

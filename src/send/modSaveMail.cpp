@@ -39,21 +39,22 @@ void CheckRecipientName(const QString& recipient)
             RaiseAppError(QStringLiteral("The recipient address cannot be part of a file name: ") + recipient);
 }
 
-void WriteOrRaise(const QString& path, const TextPieces& message)
+void RaiseIfAny(const QString& failure)
 {
-    const QString failure = write_f(path, message);
     if (!failure.isEmpty())
         RaiseAppError(failure);
 }
 
 } // namespace
 
-bool SaveReceivedMessage(const QByteArray& message, qint32 number)
+StagedFile ReceivedMessageFile(qint32 number) { return StagedFile(App().paths.InBoxPath, QStringLiteral("retrieving__") + QString::number(number)); }
+
+bool SaveReceivedMessage(StagedFile& message, qint32 number)
 {
     QString path;
     try {
         path = FreePath(App().paths.InBoxPath, [number](const QString& stamp) { return stamp + QStringLiteral("__") + QString::number(number) + QStringLiteral(".txt"); });
-        WriteOrRaise(path, WholeText(message));
+        RaiseIfAny(message.Commit(path));
         return true;
     } catch (const std::exception& error) {
         StoreLastError(error);
@@ -75,7 +76,7 @@ bool SaveComposedMessage(const TextPieces& message, const QByteArray& recipient,
                 [&name](const QString& stamp) { return name + QStringLiteral("__") + stamp + QStringLiteral(".txt"); });
             CheckRecipientName(name);
         }
-        WriteOrRaise(path, message);
+        RaiseIfAny(write_f(path, message));
         return true;
     } catch (const std::exception& error) {
         StoreLastError(error);

@@ -12,9 +12,13 @@
 inline const QString UndoFolderMarker = QStringLiteral("U_N_D_O");
 inline const QString UndoFileName = QStringLiteral("saved_send_message_undo.txt");
 
-// Stores a retrieved message in the inbox as yymmdd_hhnnss__<number>.txt. True only once the
-// file is durably on disk; a failure is reported to the user and gives false.
-bool SaveReceivedMessage(const QByteArray& message, qint32 number);
+// The hidden file in the inbox that a retrieved message is written into as it arrives.
+StagedFile ReceivedMessageFile(qint32 number);
+
+// Stores a retrieved message, written into `message` as it arrived, in the inbox as
+// yymmdd_hhnnss__<number>.txt. True only once the file is durably on disk; a failure, also one
+// of an earlier write into `message`, is reported to the user and gives false.
+bool SaveReceivedMessage(StagedFile& message, qint32 number);
 
 // Stores a composed message as <recipient>__yymmdd_hhnnss.txt in the named folder of the mail
 // store ("SentMessages", "SavedMessages"), or as the undo file for the marker "U_N_D_O"; the

@@ -18,13 +18,15 @@ INSTANTIATE_TEST_SUITE_P(Engines, SendScenario, ::testing::ValuesIn(ScenarioFile
 INSTANTIATE_TEST_SUITE_P(Engines, RetrieveScenario, ::testing::ValuesIn(ScenarioFiles("engines/retrieve")), ScenarioTestName);
 
 // Replies and messages cut into pieces of every size up to the longest piece the peer sends
-// (one byte: a cut at every position) give the same session.
+// (one byte: a cut at every position), or cut once anywhere (inside a terminating line, before
+// a stuffed dot), give the same session.
 TEST(SplitReplies, GiveTheSameSession)
 {
     for (int piece = 1; piece <= 56; ++piece) {
         SCOPED_TRACE(piece);
         SendAsWritten("engines/send/copy-recipient.txt", piece);
         RetrieveAsWritten("engines/retrieve/two-messages.txt", piece);
+        RetrieveAsWritten("engines/retrieve/stuffed-lines.txt", -piece);
     }
 }
 

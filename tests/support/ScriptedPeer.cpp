@@ -28,8 +28,12 @@ ScriptedPeer::ScriptedPeer(FakeSocket& socket, const QByteArrayList& script) : m
 
 void ScriptedPeer::Advance()
 {
+    if (mCutPending)
+        return;
     for (; !Finished(); ++mNext) {
         const Step& step = mSteps[mNext];
+        if (step.kind == 'S' && pieceSize < 0 && step.bytes.size() > -pieceSize)
+            return DeliverCut(step.bytes);
         if (step.kind == 'S') {
             Deliver(step.bytes);
         } else if (step.kind == '!') {
@@ -53,4 +57,17 @@ void ScriptedPeer::Deliver(const QByteArray& reply)
     const qsizetype piece = pieceSize > 0 ? pieceSize : reply.size();
     for (qsizetype at = 0; at < reply.size(); at += piece)
         mSocket.injectFromPeer(reply.mid(at, piece));
+}
+
+// The rest is injected from a posted event, which the event loop handles on its next turn.
+void ScriptedPeer::DeliverCut(const QByteArray& reply)
+{
+    mSocket.injectFromPeer(reply.left(-pieceSize));
+    mCutPending = true;
+    QTimer::singleShot(0, &mSocket, [this, rest = reply.mid(-pieceSize)] {
+        mSocket.injectFromPeer(rest);
+        mCutPending = false;
+        ++mNext;
+        Advance();
+    });
 }

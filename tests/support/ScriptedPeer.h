@@ -20,7 +20,8 @@ class ScriptedPeer {
 public:
     ScriptedPeer(FakeSocket& socket, const QByteArrayList& script);
 
-    // Each reply is delivered in pieces of this many bytes (0: whole).
+    // Each reply is delivered in pieces of this many bytes (0: whole). -N cuts it once, after N
+    // bytes, and delivers the rest on a later turn of the event loop, as a socket's next read.
     int pieceSize = 0;
     std::function<void(const QByteArray& action)> act;
 
@@ -35,10 +36,13 @@ private:
     };
     void Advance();
     void Deliver(const QByteArray& reply);
+    void DeliverCut(const QByteArray& reply);
 
     FakeSocket& mSocket;
     QList<Step> mSteps;
     qsizetype mNext = 0;
     QByteArray mPending;
     QByteArray mUnexpected;
+    // The rest of a cut reply is still to come; the script waits for it.
+    bool mCutPending = false;
 };

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <optional>
 
 namespace {
 
@@ -65,12 +66,17 @@ public:
                 session();
             else if (action == "inbox-gone")
                 QDir().rename(App().paths.InBoxPath, App().paths.InBoxPath + ".gone");
+            else if (action == "file-size-limit")
+                fileSizeLimit.emplace(4096);
+            else if (action == "flood")
+                socket.injectFromPeer(QByteArray(78, 'x').append("\r\n").repeated(4096));
             else if (actions.contains(action))
                 actions.at(action)();
             else
                 ADD_FAILURE() << "unknown action " << action.constData();
         };
         session();
+        fileSizeLimit.reset();
         EXPECT_TRUE(peer.Finished());
         EXPECT_EQ(peer.Unexpected(), "");
         EXPECT_EQ(socket.state, SocketState::Closed);
@@ -87,6 +93,7 @@ public:
     FakeSocket socket;
     ScriptedPeer peer;
     FakeProgress progress;
+    std::optional<FileSizeLimit> fileSizeLimit;
 };
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QTest>
+#include <csignal>
 #include <sys/stat.h>
 
 TestHome::TestHome()
@@ -24,6 +25,16 @@ void TestHome::WriteAppFile(const QString& relative, const QByteArray& bytes) co
 {
     EXPECT_TRUE(WriteFile(AppPath(relative), bytes)) << relative.toStdString();
 }
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes)
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    EXPECT_EQ(::getrlimit(RLIMIT_FSIZE, &mSaved), 0);
+    const rlimit limited { bytes, mSaved.rlim_max };
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+}
+
+FileSizeLimit::~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &mSaved); }
 
 bool WriteFile(const QString& path, const QByteArray& bytes)
 {

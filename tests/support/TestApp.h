@@ -10,6 +10,7 @@
 #include <QByteArrayList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 // The program's home for one run: the shared state, fresh, pointing to a temporary application
 // folder, with scripted dialogs, a hand-moved clock and counted beeps; reset again at the end.
@@ -31,6 +32,17 @@ public:
 
 // A test that runs in a fresh home.
 class AppTest : public ::testing::Test, public TestHome {};
+
+// While it lives, no file of the process grows past `bytes`: a write past them fails with
+// EFBIG, rather than the signal ending the process.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes);
+    ~FileSizeLimit();
+
+private:
+    rlimit mSaved {};
+};
 
 // A hand-written fixture from tests/fixtures.
 QByteArray Fixture(const QString& name);

@@ -17,6 +17,8 @@
 namespace {
 
 constexpr int FlushLimitMs = 60000;
+// The most a client socket holds of what it has received and the session has not taken.
+constexpr qint64 ClientReadBufferBytes = 256 * 1024;
 
 // Qt's socket errors in the table's numbers.
 int NumberOf(int qtError)
@@ -211,6 +213,9 @@ void QtSocket::Connect(Security security)
                 mTlsRefusals.append(error.errorString());
         });
     }
+    // What the kernel has received waits there, not in this process, until the session has
+    // taken what came before: a message of any size arrives in bounded memory.
+    mSocket->setReadBufferSize(ClientReadBufferBytes);
     mState = SocketState::Connecting;
     mInConnect = true;
     mConnectError = -1;

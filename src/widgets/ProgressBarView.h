@@ -3,15 +3,25 @@
 
 #include "Progress.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
+
 class QProgressBar;
 
 class ProgressBarView : public Progress {
 public:
-    explicit ProgressBarView(QProgressBar& bar) : mBar(bar) {}
+    explicit ProgressBarView(QProgressBar& bar);
     void Show() override;
     void Hide() override;
     void SetValue(int percent) override;
 
 private:
+    void ShowValue();
+
     QProgressBar& mBar;
+    // A session may set a value hundreds of times a second; the bar is repainted with the
+    // latest at most once a frame, which nobody can tell from every time.
+    int mValue = 0;
+    QElapsedTimer mSinceShown;
+    QTimer mNextFrame;
 };

@@ -30,6 +30,7 @@
 #include "ConsoleView.h"
 #include "NestedLoop.h"
 #include "Peers.h"
+#include "ProgressBarView.h"
 #include "ProtocolObjects.h"
 #include "QtPrinting.h"
 #include "Scenario.h"
@@ -455,3 +456,18 @@ TEST_F(MainWindowTest, NewMailIsToldToTheDesktopWhenTheWindowIsNotActive)
 }
 
 } // namespace
+
+TEST(ProgressBar, ShowsTheLatestValueAtMostOnceAFrame)
+{
+    QProgressBar bar;
+    ProgressBarView view(bar);
+    view.Show();
+    view.SetValue(10);
+    view.SetValue(20);
+    view.SetValue(30);
+    EXPECT_EQ(bar.value(), 10);
+    EXPECT_TRUE(WaitFor([&bar] { return bar.value() == 30; }, 1000));
+    view.SetValue(40);
+    view.Hide();
+    EXPECT_EQ(bar.value(), 40);
+}

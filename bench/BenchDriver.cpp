@@ -28,9 +28,8 @@
 // start of main() to the call and to the end of the report, so that the start-up of the
 // process can be told from the call.
 //
-// A send or a retrieval runs in an application folder of its own; with WRENPOST_BENCH_CA=FILE,
-// FILE is its trusted-certificates.pem, so that its TLS sessions accept the benchmarks' server
-// certificates.
+// A send or a retrieval runs in an application folder of its own, without
+// trusted-certificates.pem: over TLS it trusts the system's authorities, as for a mail provider.
 
 #include "AppState.h"
 #include "Clock.h"
@@ -168,20 +167,9 @@ int WriteBody(qsizetype bytes, const QString& path)
     return 0;
 }
 
-bool TrustBenchCertificates(const QString& folder)
-{
-    const QString certificates = qEnvironmentVariable("WRENPOST_BENCH_CA");
-    if (certificates.isEmpty() || QFile::copy(certificates, JoinPath(folder, QStringLiteral("trusted-certificates.pem"))))
-        return true;
-    std::fprintf(stderr, "wrenpost-bench: cannot copy %s into %s\n", qPrintable(certificates), qPrintable(folder));
-    return false;
-}
-
 int SendOnce(const QByteArray& server, const QString& bodyPath)
 {
     QTemporaryDir folder;
-    if (!TrustBenchCertificates(folder.path()))
-        return 1;
     const QString sentFolder = folder.filePath(QStringLiteral("MailFolder/SentMessages"));
     QDir().mkpath(sentFolder);
     SystemClock clock;
@@ -253,8 +241,6 @@ int SendOnce(const QByteArray& server, const QString& bodyPath)
 int RetrieveOnce(const QByteArray& server, const QByteArray& user, const QByteArray& password, const QString& inbox)
 {
     QTemporaryDir folder;
-    if (!TrustBenchCertificates(folder.path()))
-        return 1;
     SystemClock clock;
     ConsoleDialogs dialogs;
     int beeps = 0;

@@ -18,6 +18,8 @@ from typing import NamedTuple
 BENCH_DIR = Path(__file__).resolve().parent
 ROOT = BENCH_DIR.parent
 MAKE_CERTIFICATES = ROOT / "tests/peers/make_certificates.py"
+# Where the run's certificate authority is trusted system-wide while the run lasts.
+SYSTEM_TRUSTED_CA = Path("/usr/local/share/ca-certificates/wrenpost-bench.crt")
 # getmail is a Debian package: its modules are there for Debian's interpreter only.
 DEBIAN_PYTHON = "/usr/bin/python3"
 MB = 1024 * 1024
@@ -263,10 +265,15 @@ class Bench:
     @functools.cached_property
     def certificates(self):
         """The run's test certificates, made on first use: a folder with ca.pem, and server.pem and
-        server.key for localhost, signed by it."""
+        server.key for localhost, signed by it. Until close(), the system trusts ca.pem as it trusts
+        a mail provider's authority, so that every client, ours and the peers, checks the servers'
+        certificates as it would a provider's. The authority's key is not kept: nothing else can be
+        signed by it."""
         folder = self.work / "certificates"
         folder.mkdir()
         self.run_captured("make_certificates", [DEBIAN_PYTHON, MAKE_CERTIFICATES, folder])
+        shutil.copyfile(folder / "ca.pem", SYSTEM_TRUSTED_CA)
+        self.run_captured("update-ca-certificates", ["update-ca-certificates"])
         return folder
 
     def row(self, name, ours, peer=None, target=None, digits=1):
@@ -296,6 +303,9 @@ class Bench:
         for process in reversed(self.processes):
             stop_process(process)
         self.processes.clear()
+        if SYSTEM_TRUSTED_CA.exists():
+            SYSTEM_TRUSTED_CA.unlink()
+            subprocess.run(["update-ca-certificates", "--fresh"], stdout=subprocess.DEVNULL, check=False)
         shutil.rmtree(self.work, ignore_errors=True)
 
 

@@ -138,12 +138,12 @@ def write_messages(folder, user, body):
     return sorted(folder.iterdir())
 
 
-def mpop_rc(path, server, user, password, delivery, trust=None):
-    """An mpop configuration: the server (host, port), without TLS or, with the CA file to trust,
-    with TLS from the first byte; delivery as mpop's "delivery" line has it; the list of UIDs it
-    keeps beside the file; no Received header, so that what it delivers is what the server sent."""
+def mpop_rc(path, server, user, password, delivery, tls=False):
+    """An mpop configuration: the server (host, port), with TLS from the first byte (trusting the
+    system's authorities) or without; delivery as mpop's "delivery" line has it; the list of UIDs
+    it keeps beside the file; no Received header, so that what it delivers is what the server sent."""
     host, port = server
-    tls = f"tls on\ntls_starttls off\ntls_trust_file {trust}\n" if trust else "tls off\n"
+    tls = "tls on\ntls_starttls off\ntls_trust_file system\n" if tls else "tls off\n"
     return write_private(path, (
         f"account default\nhost {host}\nport {port}\n{tls}auth user\nuser {user}\npassword {password}\n"
         f"delivery {delivery}\nkeep off\nreceived_header off\nuidls_file {path}.uidls\n"))
@@ -172,7 +172,7 @@ class Retrieval:
         user, password, port = dovecot.user, dovecot.password, dovecot.port
         # mpop: one maildir delivery per message, over TCP and over TLS from the first byte.
         self.mpoprc = {tls: mpop_rc(work / f"mpoprc{'.tls' if tls else ''}", dovecot.server(tls), user, password,
-                                    f"maildir {work}/mpop.box", trust=bench.certificates / "ca.pem" if tls else None)
+                                    f"maildir {work}/mpop.box", tls=tls)
                        for tls in (False, True)}
         # fetchmail: an MDA that writes each message to a file of its own.
         self.fetchmail_home = work / "fetchmail.home"
@@ -203,9 +203,8 @@ class Retrieval:
         dovecot = self.dovecot
         host, port = dovecot.server(tls)
         server = f"pop3s://{host}:{port}" if tls else f"{host}:{port}"
-        env = dict(os.environ, WRENPOST_BENCH_CA=str(self.bench.certificates / "ca.pem")) if tls else None
         timed, out = self.bench.run_driver("retrieve", "retrieve", server, dovecot.user, dovecot.password, box,
-                                           env=env, peak_memory=peak_memory)
+                                           peak_memory=peak_memory)
         if out["result"] != "retrieved":
             raise BenchFailure(f"the Wrenpost retrieval failed:\n{out}")
         dovecot.check_delivery("wrenpost", len(files), box)

@@ -14,20 +14,17 @@ from peers import SmtpSink
 # --- Shared: our send and curl's -----------------------------------------------------------
 
 
-def send_ours(bench, name, server, body, tls=False, peak_memory=False):
-    """One send by our driver, which must succeed; over TLS it trusts the run's CA."""
-    env = dict(os.environ, WRENPOST_BENCH_CA=str(bench.certificates / "ca.pem")) if tls else None
-    timed, out = bench.run_driver(name, "send", server, body, env=env, peak_memory=peak_memory)
+def send_ours(bench, name, server, body, peak_memory=False):
+    """One send by our driver, which must succeed."""
+    timed, out = bench.run_driver(name, "send", server, body, peak_memory=peak_memory)
     if out["result"] != "sent":
         raise BenchFailure(f"the Wrenpost send failed:\n{out}")
     return timed, out
 
 
-def send_curl(bench, url, message, tls=False):
+def send_curl(bench, url, message):
     """curl's send of the whole message; its wall time in ms."""
-    trust = ["--cacert", bench.certificates / "ca.pem"] if tls else []
-    return bench.run_tool("curl", ["curl", "-sS", url, "--mail-from", SENDER, "--mail-rcpt", RECIPIENT, "-T", message,
-                                   *trust]).ms
+    return bench.run_tool("curl", ["curl", "-sS", url, "--mail-from", SENDER, "--mail-rcpt", RECIPIENT, "-T", message]).ms
 
 
 def send_rounds(bench, server, url, extra_peers=None, tls=False):
@@ -39,11 +36,11 @@ def send_rounds(bench, server, url, extra_peers=None, tls=False):
     label = "tls" if tls else "plain"
 
     def ours(round_):
-        timed, last["out"] = send_ours(bench, f"send.{label}.{round_}", server, body, tls=tls)
+        timed, last["out"] = send_ours(bench, f"send.{label}.{round_}", server, body)
         times["call"].append(float(last["out"]["send_ms"]))
         times["process"].append(timed.ms)
 
-    peers = {"curl": lambda: send_curl(bench, url, message, tls), **(extra_peers or {})}
+    peers = {"curl": lambda: send_curl(bench, url, message), **(extra_peers or {})}
     runners = [ours, *(lambda _, name=name, run=run: times[name].append(run()) for name, run in peers.items())]
     interleave(bench.repeats, runners, lambda round_: print(
         f"round {round_}: wrenpost {times['call'][-1]:.1f} ms (in call) {times['process'][-1]:.1f} ms (process), "

@@ -53,6 +53,9 @@ protected:
                 && display->process.canReadLine())
                 qputenv("DISPLAY", ':' + display->process.readLine().trimmed());
         }
+        // Xvfb names its display before it serves clients: a program started at once may find
+        // nobody there.
+        WaitFor([] { return !Xdo({ "getdisplaygeometry" }).isEmpty(); }, 20000);
         qputenv("QT_QPA_PLATFORM", "xcb");
         // The suppressions cover a leak inside libdbus under X only: the program's own still fail it.
         qputenv("LSAN_OPTIONS", "suppressions=" WRENPOST_LSAN_SUPPRESSIONS ":print_suppressions=0");

@@ -110,13 +110,15 @@ TEST_F(SmtpPeerTest, EachMessageArrivesAsWrittenAndItsCopyIsKept)
 
 TEST_F(SmtpPeerTest, ABodyOfManyPiecesIsStuffedAcrossTheirEdges)
 {
-    // Lines of 64 bytes, each beginning with a dot: one begins each 64 KiB piece of the body.
-    const QByteArray line = "." + QByteArray(61, 'x') + "\r\n";
+    // The body goes in pieces of 64 KiB. 1024 lines of 64 bytes, each beginning with a dot, end
+    // the first piece at a line's end; in lines of 78 dots the second piece begins mid-line.
+    const QByteArray line = "." + QByteArray(61, 'x') + "\r\n", dots = QByteArray(76, '.') + "\r\n";
     const int number = peer->Count() + 1;
-    Send(peer->ServerName(), QStringLiteral("pieces"), "dave@example.test", {}, "Pieces", line.repeated(4096));
+    Send(peer->ServerName(), QStringLiteral("pieces"), "dave@example.test", {}, "Pieces", line.repeated(1024) + dots.repeated(1000));
     ASSERT_EQ(peer->Count(), number);
     const QByteArray data = peer->FolderFile(QStringLiteral("plain/%1.data").arg(number));
-    EXPECT_TRUE(data.endsWith("\r\n\r\n" + ("." + line).repeated(4096) + "\r\n.\r\n")) << data.right(200).toStdString();
+    const QByteArray stuffed = ("." + line).repeated(1024) + ("." + dots).repeated(1000);
+    EXPECT_TRUE(data.endsWith("\r\n\r\n" + stuffed + "\r\n.\r\n")) << data.right(200).toStdString();
 }
 
 // --- MailRetriever and dovecot: each test leaves the mailbox empty. An inbox file is the lines

@@ -138,15 +138,17 @@ def write_messages(folder, user, body):
     return sorted(folder.iterdir())
 
 
-def mpop_rc(path, server, user, password, delivery, tls=False):
+def mpop_rc(path, server, user, password, delivery, tls=False, pipelining=True):
     """An mpop configuration: the server (host, port), with TLS from the first byte (trusting the
     system's authorities) or without; delivery as mpop's "delivery" line has it; the list of UIDs
-    it keeps beside the file; no Received header, so that what it delivers is what the server sent."""
+    it keeps beside the file; no Received header, so that what it delivers is what the server sent.
+    Without pipelining, mpop waits for each reply before its next command, as Wrenpost does."""
     host, port = server
     tls = "tls on\ntls_starttls off\ntls_trust_file system\n" if tls else "tls off\n"
     return write_private(path, (
         f"account default\nhost {host}\nport {port}\n{tls}auth user\nuser {user}\npassword {password}\n"
-        f"delivery {delivery}\nkeep off\nreceived_header off\nuidls_file {path}.uidls\n"))
+        f"delivery {delivery}\npipelining {'auto' if pipelining else 'off'}\nkeep off\nreceived_header off\n"
+        f"uidls_file {path}.uidls\n"))
 
 
 class Retrieval:
@@ -170,10 +172,12 @@ class Retrieval:
         print(f"{len(self.messages)} messages, {self.messages_bytes} bytes in all", flush=True)
 
         user, password, port = dovecot.user, dovecot.password, dovecot.port
-        # mpop: one maildir delivery per message, over TCP and over TLS from the first byte.
-        self.mpoprc = {tls: mpop_rc(work / f"mpoprc{'.tls' if tls else ''}", dovecot.server(tls), user, password,
-                                    f"maildir {work}/mpop.box", tls=tls)
-                       for tls in (False, True)}
+        # mpop: one maildir delivery per message, over TCP and over TLS from the first byte,
+        # pipelining its commands or not.
+        self.mpoprc = {(tls, pipelining): mpop_rc(work / f"mpoprc{'.tls' if tls else ''}{'' if pipelining else '.serial'}",
+                                                  dovecot.server(tls), user, password, f"maildir {work}/mpop.box",
+                                                  tls=tls, pipelining=pipelining)
+                       for tls in (False, True) for pipelining in (True, False)}
         # fetchmail: an MDA that writes each message to a file of its own.
         self.fetchmail_home = work / "fetchmail.home"
         self.fetchmail_home.mkdir(mode=0o700)
@@ -210,10 +214,11 @@ class Retrieval:
         dovecot.check_delivery("wrenpost", len(files), box)
         return timed, out
 
-    def mpop(self, files, peak_memory=False, tls=False):
+    def mpop(self, files, peak_memory=False, tls=False, pipelining=True):
         box = fresh_folder(self.bench.work / "mpop.box", ("new", "cur", "tmp"))
         self.dovecot.fill(files)
-        timed = self.bench.run_tool("mpop", ["mpop", "-q", "-C", self.mpoprc[tls], "-a"], peak_memory=peak_memory)
+        timed = self.bench.run_tool("mpop", ["mpop", "-q", "-C", self.mpoprc[tls, pipelining], "-a"],
+                                    peak_memory=peak_memory)
         self.dovecot.check_delivery("mpop", len(files), box)
         return timed
 

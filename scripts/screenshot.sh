@@ -45,7 +45,7 @@ cp build/wrenpost "$app/"
     >"$app/preferences.txt")
 
 # A virtual X server on a free display; it writes the display number it took to fd 3.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$app/display" 2>"$app/xvfb.log" &
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$app/display" 2>"$app/xvfb.log" &
 xvfb_pid=$!
 for _ in $(seq 100); do
     [[ -s "$app/display" ]] && break

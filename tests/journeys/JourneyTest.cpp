@@ -42,28 +42,27 @@ class Journey : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        // A display of its own: Xvfb takes the number asked for, or ends at once when another X
-        // server holds it; it writes the number once it takes clients.
-        qunsetenv("DISPLAY");
-        for (int n = 100 + int(QCoreApplication::applicationPid() % 800); !qgetenv("DISPLAY").startsWith(':') && n < 1000; n += 7) {
-            display = std::make_unique<ChildProcess>();
-            display->process.start(
-                QStringLiteral("Xvfb"), { ':' + QString::number(n), "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp" });
-            if (WaitFor([] { return display->process.canReadLine() || display->process.state() == QProcess::NotRunning; }, 20000)
-                && display->process.canReadLine())
-                qputenv("DISPLAY", ':' + display->process.readLine().trimmed());
-        }
-        // Xvfb names its display before it serves clients: a program started at once may find
-        // nobody there.
-        WaitFor([] { return !Xdo({ "getdisplaygeometry" }).isEmpty(); }, 20000);
         qputenv("QT_QPA_PLATFORM", "xcb");
         // The suppressions cover a leak inside libdbus under X only: the program's own still fail it.
         qputenv("LSAN_OPTIONS", "suppressions=" WRENPOST_LSAN_SUPPRESSIONS ":print_suppressions=0");
     }
-    static void TearDownTestSuite() { display.reset(); }
 
+    // Each journey has a display of its own, so that none finds the keyboard or the windows
+    // another left. Xvfb takes the number asked for, or ends at once when another X server holds
+    // it; it writes the number once it takes clients. -noreset: by default it starts over whenever
+    // its last client leaves (an xdotool call, say), and a program connecting meanwhile finds no
+    // display.
     void SetUp() override
     {
+        qunsetenv("DISPLAY");
+        for (int n = 100 + int(QCoreApplication::applicationPid() % 800); !qgetenv("DISPLAY").startsWith(':') && n < 1000; n += 7) {
+            display = std::make_unique<ChildProcess>();
+            display->process.start(
+                QStringLiteral("Xvfb"), { ':' + QString::number(n), "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset" });
+            if (WaitFor([this] { return display->process.canReadLine() || display->process.state() == QProcess::NotRunning; }, 20000)
+                && display->process.canReadLine())
+                qputenv("DISPLAY", ':' + display->process.readLine().trimmed());
+        }
         ASSERT_TRUE(qgetenv("DISPLAY").startsWith(':')) << "Xvfb did not start";
         ASSERT_TRUE(QFile::copy(QStringLiteral(WRENPOST_EXECUTABLE), Path("wrenpost")));
     }
@@ -98,7 +97,7 @@ protected:
         return time.isEmpty() ? text : text.replace(time.toLatin1(), "@TIME@");
     }
 
-    static inline std::unique_ptr<ChildProcess> display;
+    std::unique_ptr<ChildProcess> display;
     ChildProcess program;
     const QDateTime begun = QDateTime::currentDateTime();
 };

@@ -12,7 +12,6 @@ const QByteArray RecordPrefix("X-Wrenpost info: ");
 
 QByteArray TwoDigits(int value) { return QByteArray::number(value).rightJustified(2, '0'); }
 
-
 // Where the byte is first found from `from` on, or `end`.
 const char* Find(const char* from, const char* end, char byte)
 {
@@ -43,6 +42,44 @@ qsizetype CountOf(QByteArrayView text, char byte)
     for (const char* at = Find(text.data(), end, byte); at != end; at = Find(at + 1, end, byte))
         ++count;
     return count;
+}
+
+// How much of the text one piece of an outgoing body is made from.
+constexpr qsizetype TextPieceBytes = 1 << 16;
+
+// Appends the text with every CR dropped and every LF made CR LF.
+void AppendWireLines(QByteArray& out, QByteArrayView text)
+{
+    const qsizetype start = out.size();
+    out.resize(start + 2 * text.size());
+    char* to = out.data() + start;
+    const char* const end = text.data() + text.size();
+    const char* carriageReturn = Find(text.data(), end, '\r');
+    const char* lineFeed = Find(text.data(), end, '\n');
+    for (const char* from = text.data();;) {
+        const char* const stop = std::min(carriageReturn, lineFeed);
+        to = std::copy(from, stop, to);
+        if (stop == end)
+            break;
+        if (stop == lineFeed) {
+            to = std::copy(CrLf.cbegin(), CrLf.cend(), to);
+            lineFeed = Find(stop + 1, end, '\n');
+        } else {
+            carriageReturn = Find(stop + 1, end, '\r');
+        }
+        from = stop + 1;
+    }
+    out.truncate(to - out.constData());
+}
+
+// Calls `dot` with the position of each "." that begins a line of the content.
+template <typename AtDot> void ForEachLineDot(QByteArrayView content, bool afterLineFeed, AtDot dot)
+{
+    if (afterLineFeed && content.startsWith('.'))
+        dot(0);
+    for (qsizetype lineFeed = content.indexOf('\n'); lineFeed >= 0; lineFeed = content.indexOf('\n', lineFeed + 1))
+        if (lineFeed + 1 < content.size() && content[lineFeed + 1] == '.')
+            dot(lineFeed + 1);
 }
 
 } // namespace
@@ -87,38 +124,6 @@ QByteArray HeaderBlock(const MessageHeader& header, const QByteArray& dateLine)
         block += "MIME-Version: 1.0" + CrLf + "Content-Type: multipart/mixed; boundary=\"" + header.boundary + '"' + CrLf;
     return block + CrLf;
 }
-
-namespace {
-
-// How much of the text one piece of an outgoing body is made from.
-constexpr qsizetype TextPieceBytes = 1 << 16;
-
-// Appends the text with every CR dropped and every LF made CR LF.
-void AppendWireLines(QByteArray& out, QByteArrayView text)
-{
-    const qsizetype start = out.size();
-    out.resize(start + 2 * text.size());
-    char* to = out.data() + start;
-    const char* const end = text.data() + text.size();
-    const char* carriageReturn = Find(text.data(), end, '\r');
-    const char* lineFeed = Find(text.data(), end, '\n');
-    for (const char* from = text.data();;) {
-        const char* const stop = std::min(carriageReturn, lineFeed);
-        to = std::copy(from, stop, to);
-        if (stop == end)
-            break;
-        if (stop == lineFeed) {
-            to = std::copy(CrLf.cbegin(), CrLf.cend(), to);
-            lineFeed = Find(stop + 1, end, '\n');
-        } else {
-            carriageReturn = Find(stop + 1, end, '\r');
-        }
-        from = stop + 1;
-    }
-    out.truncate(to - out.constData());
-}
-
-} // namespace
 
 OutgoingBody::OutgoingBody(const MessageHeader& header, const QByteArray& text)
     : mPreamble(header.boundary.isEmpty() ? QByteArray() : "This is a multi-part message in MIME format." + CrLf)
@@ -175,20 +180,6 @@ bool OutgoingBody::WriteTo(const std::function<bool(QByteArrayView)>& write) con
             return false;
     return true;
 }
-
-namespace {
-
-// Calls `dot` with the position of each "." that begins a line of the content.
-template <typename AtDot> void ForEachLineDot(QByteArrayView content, bool afterLineFeed, AtDot dot)
-{
-    if (afterLineFeed && content.startsWith('.'))
-        dot(0);
-    for (qsizetype lineFeed = content.indexOf('\n'); lineFeed >= 0; lineFeed = content.indexOf('\n', lineFeed + 1))
-        if (lineFeed + 1 < content.size() && content[lineFeed + 1] == '.')
-            dot(lineFeed + 1);
-}
-
-} // namespace
 
 QByteArray DotStuff(QByteArrayView content, bool afterLineFeed)
 {
